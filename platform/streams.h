@@ -1,0 +1,77 @@
+// Byte streams in the shape the mail components expect: a position, a size,
+// reads and writes that move the position.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/file_handle.h"
+
+namespace quillon {
+
+class TStream {
+ public:
+  enum class Origin { kBeginning, kCurrent, kEnd };
+
+  virtual ~TStream() = default;
+  // Returns the number of bytes read (less than `count` at the end).
+  virtual std::size_t Read(void* buffer, std::size_t count) = 0;
+  // Writes all `count` bytes or throws.
+  virtual void Write(const void* buffer, std::size_t count) = 0;
+  virtual std::int64_t Seek(std::int64_t offset, Origin origin) = 0;
+  virtual std::int64_t Size() const = 0;
+  virtual void SetSize(std::int64_t size) = 0;
+
+  std::int64_t Position() { return Seek(0, Origin::kCurrent); }
+  void SetPosition(std::int64_t position) { Seek(position, Origin::kBeginning); }
+  void Write(const std::string& bytes) { Write(bytes.data(), bytes.size()); }
+  // Copies `count` bytes from `source`'s position (all of it from 0 when
+  // `count` is 0, as CopyFrom does). Returns the bytes copied.
+  std::int64_t CopyFrom(TStream& source, std::int64_t count);
+  // The whole content as a string (position unchanged).
+  std::string ReadAll();
+};
+
+class TMemoryStream : public TStream {
+ public:
+  std::size_t Read(void* buffer, std::size_t count) override;
+  void Write(const void* buffer, std::size_t count) override;
+  using TStream::Write;
+  std::int64_t Seek(std::int64_t offset, Origin origin) override;
+  std::int64_t Size() const override {
+    return static_cast<std::int64_t>(data_.size());
+  }
+  void SetSize(std::int64_t size) override;
+
+  void Clear();
+  const std::string& Data() const { return data_; }
+  void LoadFromFile(const std::string& path);
+  void SaveToFile(const std::string& path) const;
+
+ private:
+  std::string data_;
+  std::size_t position_ = 0;
+};
+
+class TFileStream : public TStream {
+ public:
+  enum class Mode { kCreate, kOpenRead, kOpenReadWrite };
+  // Throws std::system_error carrying errno when the file cannot be opened.
+  TFileStream(const std::string& path, Mode mode);
+
+  std::size_t Read(void* buffer, std::size_t count) override;
+  void Write(const void* buffer, std::size_t count) override;
+  using TStream::Write;
+  std::int64_t Seek(std::int64_t offset, Origin origin) override;
+  std::int64_t Size() const override;
+  void SetSize(std::int64_t size) override;
+
+  const std::string& FileName() const { return path_; }
+
+ private:
+  std::string path_;
+  FileHandle file_;
+};
+
+}  // namespace quillon
