@@ -46,6 +46,7 @@ class PollPump final : public MessagePump {
   int RunPosted();
   int RunDueTimers();
   int RunReadyWatches(int timeout_ms);
+  bool HasActiveWatch() const;
   int MillisecondsUntil(Clock::time_point deadline) const;
 
   std::map<TimerId, Timer> timers_;
