@@ -42,6 +42,10 @@ using TraceEvent = std::function<void(const std::string& line)>;
 inline constexpr std::size_t kMaxReplyLineLength = 64 * 1024;   // with CR LF
 inline constexpr int kMaxReplyLines = 10000;                    // multi-line
 inline constexpr std::int64_t kMaxDataBlockBytes = std::int64_t{1} << 30;
+// Received bytes are read in pieces of kReceiveChunk; reading pauses while
+// kReceiveBufferLimit bytes wait to be handed out.
+inline constexpr std::size_t kReceiveChunk = 64 * 1024;
+inline constexpr std::size_t kReceiveBufferLimit = 1024 * 1024;
 
 class TagSocket {
  public:
@@ -146,23 +150,26 @@ class TagSocket {
 
  private:
   void ResolveHost();
-  void StartHostLookup(const std::string& host);
   void ResolvePort();
   void CreateSocket();
-  void WatchSocket();
+  void ReleaseSocket();
   void UpdateWatch();
   void OnSocketReady(unsigned ready);
   void FinishConnect();
   void ReceiveAvailable();
+  void ConsumeInput(std::size_t count);
   void SendAll(std::string_view bytes, bool restart_clock_per_send);
   void WaitUntilWritable();
-  // Blocks in the pump until `done`, cancel or expiry.
-  template <typename Condition>
-  void WaitFor(Condition done);
+  // Blocks in the pump until `done` holds, or cancel, or expiry.
+  void WaitFor(const std::function<bool()>& done);
+  // Received bytes to hand out, or the end of them (peer closed, failed).
+  bool InputReadyOrEnded() const;
   void CancelPendingLookup();
   void FireProgress(int perc, std::int64_t transferred);
-  bool BufferedOrEnded() const;
-  void TakeDataChunk(TStream& stream, DataEndDetector& detector);
+  void Fire(const TNotifyEvent& event);
+  // SocketError that also closes: the connection cannot carry anything
+  // further (failed connect, reply framing lost).
+  [[noreturn]] void SocketErrorClosing(int code);
 
   std::string server_;
   std::uint16_t default_port_ = 0;
@@ -189,8 +196,10 @@ class TagSocket {
   bool peer_closed_ = false;
   bool error_pending_ = false;
   int error_code_ = 0;
-  // A receive failure seen after buffered bytes; reported once they are
-  // handed out, so nothing the server sent before the failure is lost.
+  // The socket's receive side as last seen: ended (peer closed or socket
+  // closed) or failed with a Winsock code. Both are reported only once the
+  // buffered bytes are handed out, so nothing sent before them is lost.
+  bool input_ended_ = false;
   int receive_error_ = 0;
   bool connecting_ = false;
   bool waiting_to_send_ = false;
