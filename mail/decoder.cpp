@@ -1,0 +1,436 @@
+#include "mail/decoder.h"
+
+#include "mail/base64.h"
+#include "mail/header_values.h"
+#include "mail/mail_errors.h"
+#include "mail/pump_throttle.h"
+#include "mail/quoted_printable.h"
+#include "mail/uuencode.h"
+#include "platform/text.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr char kCRLF[] = "\r\n";
+constexpr char kOriginalFileName[] = "original.eml";
+constexpr char kErrorIntroLine[] =
+    "The following error has been occured while processing the message:";
+constexpr char kErrorOutroLine[] = "The original message will be stored as an attachment";
+
+bool Contains(const std::string& text, const char* part) {
+  return text.find(part) != std::string::npos;
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Quoted-printable text of a list, decoded back into lines.
+void DecodeQPLines(TStringList& lines) {
+  TMemoryStream decoded;
+  TQuotedPrintable(decoded, lines).Decode();
+  lines.SetText(decoded.Data());
+}
+
+// The POP3 terminator line is not part of the data it follows.
+void DropTerminator(TStringList& lines, bool end_of_data) {
+  if (end_of_data && !lines.empty() && lines.back() == ".") lines.pop_back();
+}
+
+}  // namespace
+
+TmsCustomDecoder::TmsCustomDecoder(TStream& stream, TmsCustomMessage& message)
+    : message_(message) {
+  stream.SetPosition(0);
+  lines_.CopyFrom(stream, 0);
+  lines_.Reset();
+}
+
+bool TmsCustomDecoder::NextLine(std::string& line) {
+  ProcessMessagesThrottled();
+  lines_.NextLine(line);
+  return !lines_.EndOfData();
+}
+
+std::string TmsCustomDecoder::NextAttachmentName(const char* prefix) const {
+  return prefix + std::to_string(message_.Attachments().Count());
+}
+
+void TmsCustomDecoder::ReadHeaders(TmsHeaders& list) {
+  list.clear();
+  std::string line;
+  while (NextLine(line) && !line.empty() && line != TLineStream::EndMarker()) {
+    list.push_back(line);
+  }
+  if (line == TLineStream::EndMarker() && !lines_.EndOfData()) {
+    throw EMessageParserError(kUnableToRetrieveHeadersText);
+  }
+}
+
+void TmsCustomDecoder::Decode() {
+  try {
+    ReadHeaders(message_headers_);
+    HeadersParsed();
+    if (message_headers_.GetFieldValue("MIME-VERSION") == "1.0") {
+      DecodeMime();
+    } else {
+      DecodePlainBody();
+    }
+  } catch (const EMessageParserError& error) {
+    StoreOriginal(error.what());
+  }
+  StripTerminator();
+}
+
+void TmsCustomDecoder::DecodeMime() {
+  if (message_headers_.GetFieldValue("X-Mailer") == "V Mailsystem R #0001") {
+    message_headers_.DeleteField("Content-Type");
+  }
+  const std::string content_type = message_headers_.GetFieldValue("Content-Type");
+  const std::string type = LowerCase(content_type);
+  if (Contains(type, "multipart/alternative")) {
+    alternative_message_ = true;
+    DecodeMultipart();
+  } else if (Contains(type, "multipart")) {
+    DecodeMultipart();
+  } else if (!type.empty() && !Contains(type, "text/")) {
+    DecodeSinglePart();
+  } else {
+    std::string name = GetParamValue("name", content_type);
+    if (name.empty() || name == "cc:Mail") {
+      DecodeTextBody();
+    } else {
+      DecodeSinglePart();
+    }
+  }
+}
+
+void TmsCustomDecoder::DecodeTextBody() {
+  const std::string media_type =
+      LowerCase(GetMediaType(message_headers_.GetFieldValue("Content-Type")));
+  if (media_type == "text/html" || media_type == "text/rtf") {
+    message_.SetContentType(media_type);
+  }
+  const std::string encoding =
+      LowerCase(message_headers_.GetFieldValue("Content-Transfer-Encoding"));
+  TStringList& body = message_.Body();
+  body.clear();
+  if (encoding == "quoted-printable") message_.SetCharSet(TCharSet::csISO8859);
+  if (encoding == "base64") {
+    DecodeBase64TextBody();
+    return;
+  }
+  std::string line;
+  while (NextLine(line)) {
+    body.push_back(line);
+    if (!IsUUBegin(line)) continue;
+    // A uuencoded file inside a text body: read the message as plain text.
+    lines_.Reset();
+    body.clear();
+    TmsHeaders skipped;
+    ReadHeaders(skipped);
+    DecodePlainBody();
+    return;
+  }
+  if (encoding == "quoted-printable") DecodeQPLines(body);
+}
+
+void TmsCustomDecoder::DecodeBase64TextBody() {
+  std::string decoded;
+  std::string line;
+  while (NextLine(line) && line != ".") {
+    if (line.empty()) continue;
+    try {
+      Base64DecodeAppend(line, decoded);
+    } catch (const ECodecError&) {
+      // Keeps the message (as "original.eml") rather than refusing it.
+      throw EMessageParserError(kAttachmentDecodingText);
+    }
+  }
+  message_.Body().SetText(decoded);
+}
+
+void TmsCustomDecoder::DecodePlainBody() {
+  std::string line;
+  while (NextLine(line)) {
+    if (IsUUBegin(line)) {
+      message_.SetEncoding(TMsgEncoding::meUU);
+      ExtractUUFiles(line);
+      return;
+    }
+    message_.Body().push_back(line);
+  }
+}
+
+void TmsCustomDecoder::ExtractUUFiles(std::string begin_line) {
+  while (true) {
+    auto item = std::make_unique<TmsAttItem>();
+    std::string name = UUFileName(begin_line);
+    item->SetFileName(name.empty() ? NextAttachmentName("att.") : name);
+    try {
+      ReadUUFile(*item);
+    } catch (const std::exception&) {
+      throw EMessageParserError(kAttachmentDecodingText);
+    }
+    message_.Attachments().Add(std::move(item));
+    // Text between and after the files stays in the body.
+    std::string line;
+    bool found_begin = false;
+    while (!found_begin && NextLine(line)) {
+      found_begin = IsUUBegin(line);
+      if (!found_begin) message_.Body().push_back(line);
+    }
+    if (!found_begin) return;
+    begin_line = line;
+  }
+}
+
+void TmsCustomDecoder::ReadUUFile(TmsAttItem& item) {
+  std::string data;
+  std::string line;
+  while (NextLine(line) && line != "`" && UpperCase(line) != "END") {
+    if (!line.empty()) UUDecodeAppend(line, data);
+  }
+  item.Data().Write(data);
+  item.Data().SetPosition(0);
+}
+
+void TmsCustomDecoder::DecodeSinglePart() {
+  const std::string content_type = message_headers_.GetFieldValue("Content-type");
+  if (content_type.empty()) throw EMessageParserError(kMissingContentTypeText);
+  auto item = std::make_unique<TmsAttItem>();
+  std::string name = GetParamValue("name", content_type);
+  if (name.empty()) {
+    name = GetParamValue("filename", message_headers_.GetFieldValue("Content-Disposition"));
+  }
+  item->SetFileName(name.empty() ? NextAttachmentName("att.") : name);
+  item->SetContentType(GetMediaType(content_type));
+  const std::string encoding =
+      LowerCase(message_headers_.GetFieldValue("Content-Transfer-Encoding"));
+  PartEncoding part_encoding = encoding == "base64"               ? PartEncoding::kBase64
+                               : StartsWith(encoding, "x-uue")    ? PartEncoding::kUUEncode
+                               : encoding == "quoted-printable"   ? PartEncoding::kQuotedPrintable
+                                                                  : PartEncoding::kSevenBit;
+  item->SetTransferEncoding(part_encoding == PartEncoding::kQuotedPrintable
+                                ? TAttEncoding::aeQuotedPrintable
+                            : part_encoding == PartEncoding::kSevenBit ? TAttEncoding::aeSevenBit
+                                                                       : TAttEncoding::aeBase64);
+  try {
+    std::string end_line;
+    ReadPartData(*item, part_encoding, end_line);
+  } catch (const EMessageParserError&) {
+    throw;
+  } catch (const std::exception&) {
+    throw EMessageParserError(kAttachmentDecodingText);
+  }
+  message_.Attachments().Add(std::move(item));
+}
+
+// Reads part data up to a line beginning with the boundary (multipart) or
+// the end of data; `end_line` gets the line that ended it.
+void TmsCustomDecoder::ReadPartData(TmsAttItem& item, PartEncoding encoding,
+                                    std::string& end_line) {
+  const bool bounded = !boundary_.empty();
+  std::string data;
+  TStringList collected;
+  std::string line;
+  while (NextLine(line) && !(bounded && StartsWith(line, boundary_))) {
+    switch (encoding) {
+      case PartEncoding::kBase64:
+        if (!bounded && line == ".") break;
+        if (!line.empty()) Base64DecodeAppend(line, data);
+        continue;
+      case PartEncoding::kUUEncode:
+        if (!bounded && line == ".") break;
+        if (!line.empty() && !IsUUBegin(line) && line != "`" && line != "end") {
+          UUDecodeAppend(line, data);
+        }
+        continue;
+      case PartEncoding::kQuotedPrintable:
+      case PartEncoding::kSevenBit:
+        collected.push_back(line);
+        continue;
+    }
+    break;  // the "." that ends single-part base64 data
+  }
+  end_line = line;
+  if (!bounded) DropTerminator(collected, lines_.EndOfData());
+  if (encoding == PartEncoding::kQuotedPrintable) {
+    TQuotedPrintable(item.Data(), collected).Decode();
+  } else if (encoding == PartEncoding::kSevenBit) {
+    for (const std::string& text : collected) {
+      data.append(text);
+      data.append(kCRLF);
+    }
+  }
+  item.Data().Write(data);
+  item.Data().SetPosition(0);
+}
+
+void TmsCustomDecoder::DecodeMultipart() {
+  boundary_ = "--" + GetParamValue("Boundary", message_headers_.GetFieldValue("Content-Type"));
+  std::string line;
+  while (true) {
+    if (!NextLine(line)) throw EMessageParserError(kBoundaryNotFoundText);
+    if (line == boundary_) break;
+  }
+  DecodeFirstPart();
+  DecodeParts();
+}
+
+void TmsCustomDecoder::DecodeFirstPart() {
+  ReadHeaders(part_headers_);
+  const std::string part_type = part_headers_.GetFieldValue("Content-Type");
+  if (Contains(LowerCase(part_type), "multipart/alternative")) {
+    in_alternative_ = true;
+    outer_boundary_ = boundary_;
+    boundary_ = "--" + GetParamValue("boundary", part_type);
+    std::string line;
+    while (true) {
+      if (!NextLine(line)) throw EMessageParserError(kBoundaryNotFoundText);
+      if (line == boundary_) break;
+    }
+    ReadHeaders(part_headers_);
+  }
+  const std::string encoding =
+      LowerCase(part_headers_.GetFieldValue("Content-Transfer-Encoding"));
+  if (encoding == "base64") return;  // left to DecodeParts as an attachment
+  if (encoding == "quoted-printable") message_.SetCharSet(TCharSet::csISO8859);
+  const bool closed = ReadFirstPartBody();
+  if (encoding == "quoted-printable") DecodeQPLines(message_.Body());
+  if (!closed) return;
+  if (in_alternative_) {
+    // The alternative held only this part: go on with the outer parts.
+    CloseAlternative();
+    return;
+  }
+  message_.SetContentType(part_headers_.GetFieldValue("Content-Type"));
+  std::string line;
+  while (NextLine(line)) {
+  }
+}
+
+// The first part's lines into Body; true when the closing delimiter ended
+// them, false at a delimiter. The end of data raises 57110.
+bool TmsCustomDecoder::ReadFirstPartBody() {
+  TStringList& body = message_.Body();
+  body.clear();
+  const std::string closing = boundary_ + "--";
+  std::string line;
+  bool closed = false;
+  while (NextLine(line)) {
+    if (line == boundary_) break;
+    if (line == closing) {
+      closed = true;
+      break;
+    }
+    body.push_back(line);
+  }
+  if (body.empty()) body.push_back("");
+  if (lines_.EndOfData()) throw EMessageParserError(kBoundaryNotFoundText);
+  return closed;
+}
+
+// Leaves a nested alternative: skips to the next outer delimiter and ends
+// the data there when it is the outer closing one.
+void TmsCustomDecoder::CloseAlternative() {
+  in_alternative_ = false;
+  boundary_ = outer_boundary_;
+  std::string line;
+  while (true) {
+    if (!NextLine(line)) throw EMessageParserError(kClosingBoundaryNotFoundText);
+    if (StartsWith(line, boundary_)) break;
+  }
+  if (line == boundary_ + "--") {
+    while (NextLine(line)) {
+    }
+  }
+}
+
+void TmsCustomDecoder::DecodeParts() {
+  while (!lines_.EndOfData() && DecodeNextPart()) {
+  }
+}
+
+std::unique_ptr<TmsAttItem> TmsCustomDecoder::NewPartItem() {
+  auto item = std::make_unique<TmsAttItem>();
+  std::string content_type = part_headers_.GetFieldValue("Content-type");
+  if (content_type.empty()) content_type = "text/plain";
+  item->SetContentType(GetMediaType(content_type));
+  const std::string encoding =
+      LowerCase(part_headers_.GetFieldValue("Content-Transfer-Encoding"));
+  TAttEncoding transfer_encoding =
+      encoding == "base64" || StartsWith(encoding, "x-uue") ? TAttEncoding::aeBase64
+      : encoding == "quoted-printable"                      ? TAttEncoding::aeQuotedPrintable
+                                                            : TAttEncoding::aeSevenBit;
+  std::string name = GetParamValue("name", content_type);
+  if (name.empty()) {
+    name = GetParamValue("filename", part_headers_.GetFieldValue("Content-Disposition"));
+  }
+  if (!name.empty()) {
+    item->SetFileName(name);
+  } else {
+    const std::string media_type = item->ContentType();
+    const bool alternative = in_alternative_ || alternative_message_;
+    item->SetFileName(NextAttachmentName(alternative ? "_alt." : "att."));
+    item->SetContentType(media_type);
+  }
+  item->SetTransferEncoding(transfer_encoding);
+  return item;
+}
+
+// One part after the first; false when the data or the level is finished.
+bool TmsCustomDecoder::DecodeNextPart() {
+  if (!message_.Body().empty() || message_.Attachments().Count() > 0) {
+    ReadHeaders(part_headers_);
+  }
+  auto item = NewPartItem();
+  const std::string encoding =
+      LowerCase(part_headers_.GetFieldValue("Content-Transfer-Encoding"));
+  PartEncoding part_encoding =
+      StartsWith(encoding, "x-uue") ? PartEncoding::kUUEncode
+      : item->TransferEncoding() == TAttEncoding::aeBase64 ? PartEncoding::kBase64
+      : item->TransferEncoding() == TAttEncoding::aeQuotedPrintable
+          ? PartEncoding::kQuotedPrintable
+          : PartEncoding::kSevenBit;
+  try {
+    std::string end_line;
+    ReadPartData(*item, part_encoding, end_line);
+    message_.Attachments().Add(std::move(item));
+    const bool finished = lines_.EndOfData() || end_line == boundary_ + "--";
+    if (!finished) return true;
+    if (!in_alternative_) return false;
+    CloseAlternative();
+    return !lines_.EndOfData();
+  } catch (const EMessageParserError&) {
+    throw;
+  } catch (const std::exception&) {
+    throw EMessageParserError(kAttachmentDecodingText);
+  }
+}
+
+void TmsCustomDecoder::StoreOriginal(const std::string& error_text) {
+  TStringList& body = message_.Body();
+  body.push_back(kErrorIntroLine);
+  body.push_back(error_text);
+  body.push_back(kErrorOutroLine);
+  try {
+    auto item = std::make_unique<TmsAttItem>();
+    item->SetFileName(kOriginalFileName);
+    item->SetContentType("message/rfc822");
+    item->SetTransferEncoding(TAttEncoding::aeSevenBit);
+    item->Data().Write(lines_.Data());
+    item->Data().SetPosition(0);
+    message_.Attachments().Add(std::move(item));
+  } catch (const std::exception&) {
+    // Without memory for the copy the error lines are all that is kept.
+  }
+}
+
+void TmsCustomDecoder::StripTerminator() {
+  TStringList& body = message_.Body();
+  if (!body.empty() && body.back() == ".") body.pop_back();
+}
+
+}  // namespace quillon
