@@ -1,0 +1,230 @@
+// Test support for the talker: a private session bus per test process, a
+// listener answering from a thread of its own, and questions to a listener
+// over the bus (asked on the sender's connection, so they arrive after
+// everything the sender sent before).
+#pragma once
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QEventLoop>
+#include <QThread>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/dbus_talker.h"
+#include "app/talker_listener.h"
+
+namespace quillon::test {
+
+// dbus-daemon with the session configuration, forked and killed by its id.
+class PrivateSessionBus {
+ public:
+  PrivateSessionBus() {
+    FILE* output = popen(
+        "dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
+    if (output == nullptr) return;
+    address_ = ReadLine(output);
+    const std::string pid = ReadLine(output);
+    pclose(output);
+    if (address_.empty() || pid.empty()) return;
+    pid_ = std::stoi(pid);
+    setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
+  }
+  ~PrivateSessionBus() {
+    if (pid_ > 0) kill(pid_, SIGTERM);
+  }
+  PrivateSessionBus(const PrivateSessionBus&) = delete;
+  PrivateSessionBus& operator=(const PrivateSessionBus&) = delete;
+
+  bool Started() const { return pid_ > 0; }
+
+ private:
+  static std::string ReadLine(FILE* input) {
+    char line[512] = {};
+    if (fgets(line, sizeof line, input) == nullptr) return {};
+    std::string text(line);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+      text.pop_back();
+    }
+    return text;
+  }
+
+  std::string address_;
+  pid_t pid_ = -1;
+};
+
+// main() of every talker test program: the bus must exist before the
+// QCoreApplication and the first connection.
+inline int RunWithPrivateBus(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
+  PrivateSessionBus bus;
+  if (!bus.Started()) {
+    std::fprintf(stderr, "cannot start a private dbus-daemon\n");
+    return 1;
+  }
+  QCoreApplication app(argc, argv);
+  qDBusRegisterMetaType<QList<QByteArray>>();
+  return RUN_ALL_TESTS();
+}
+
+// A TalkerListener running its own event loop in a thread, so that it can
+// answer while the test's thread waits inside a send.
+class ListenerThread {
+ public:
+  explicit ListenerThread(TalkerListenerOptions options) {
+    thread_.reset(QThread::create([this, options] { Serve(options); }));
+    thread_->start();
+    std::unique_lock lock(mutex_);
+    ready_changed_.wait(lock, [this] { return ready_; });
+  }
+  ~ListenerThread() {
+    {
+      std::lock_guard lock(mutex_);
+      if (loop_ != nullptr) {
+        QMetaObject::invokeMethod(loop_, &QEventLoop::quit,
+                                  Qt::QueuedConnection);
+      }
+    }
+    thread_->wait();
+  }
+  ListenerThread(const ListenerThread&) = delete;
+  ListenerThread& operator=(const ListenerThread&) = delete;
+
+  bool Started() const { return started_; }
+  const std::string& Error() const { return error_; }
+  // Where to ask it: it may own neither of the well-known names.
+  const QString& UniqueName() const { return unique_name_; }
+
+ private:
+  void Serve(TalkerListenerOptions options) {
+    TalkerListener listener(options);
+    QEventLoop loop;
+    {
+      std::lock_guard lock(mutex_);
+      started_ = listener.Start(error_);
+      unique_name_ = listener.UniqueName();
+      if (started_) loop_ = &loop;
+      ready_ = true;
+    }
+    ready_changed_.notify_all();
+    if (started_) loop.exec();
+    std::lock_guard lock(mutex_);
+    loop_ = nullptr;
+  }
+
+  std::unique_ptr<QThread> thread_;
+  std::mutex mutex_;
+  std::condition_variable ready_changed_;
+  bool ready_ = false;
+  bool started_ = false;
+  std::string error_;
+  QString unique_name_;
+  QEventLoop* loop_ = nullptr;
+};
+
+struct ReceivedPoke {
+  std::string item;
+  std::string data;
+  bool operator==(const ReceivedPoke&) const = default;
+};
+
+inline QDBusMessage AskListener(const QString& destination,
+                                const char* method) {
+  const QDBusMessage call = QDBusMessage::createMethodCall(
+      destination, QString::fromLatin1(talker_bus::kListenerPath),
+      QString::fromLatin1(talker_bus::kListenerInterface),
+      QString::fromLatin1(method));
+  return QDBusConnection::sessionBus().call(call, QDBus::Block, 10000);
+}
+
+// Every call the listener saw, in order (see TalkerInspectionObject).
+inline std::vector<std::string> ListenerEvents(const QString& destination) {
+  std::vector<std::string> events;
+  const QDBusMessage reply = AskListener(destination, "Events");
+  if (reply.type() != QDBusMessage::ReplyMessage) {
+    ADD_FAILURE() << "listener did not answer: "
+                  << reply.errorMessage().toStdString();
+    return events;
+  }
+  for (const QString& event : reply.arguments().value(0).toStringList()) {
+    events.push_back(event.toLatin1().toStdString());
+  }
+  return events;
+}
+
+inline std::vector<ReceivedPoke> ListenerPokes(const QString& destination) {
+  std::vector<ReceivedPoke> pokes;
+  const QDBusMessage reply = AskListener(destination, "Pokes");
+  if (reply.type() != QDBusMessage::ReplyMessage ||
+      reply.arguments().size() != 2) {
+    ADD_FAILURE() << "listener did not answer: "
+                  << reply.errorMessage().toStdString();
+    return pokes;
+  }
+  const QStringList items = reply.arguments().at(0).toStringList();
+  const auto data = qdbus_cast<QList<QByteArray>>(reply.arguments().at(1));
+  EXPECT_EQ(items.size(), data.size());
+  for (qsizetype i = 0; i < items.size() && i < data.size(); ++i) {
+    pokes.push_back({items[i].toLatin1().toStdString(), data[i].toStdString()});
+  }
+  return pokes;
+}
+
+}  // namespace quillon::test
+
+namespace quillon::test {
+
+// A temporary directory that becomes PATH (alone, or first) for the life of
+// the object, optionally holding an executable "qvn4" shell script.
+class TemporaryPath {
+ public:
+  enum class Mode { kOnly, kFirst };
+  TemporaryPath(Mode mode, const std::string& qvn4_script_body = {}) {
+    std::string pattern = TempRoot() + "/talker-path-XXXXXX";
+    if (mkdtemp(pattern.data()) != nullptr) directory_ = pattern;
+    if (!qvn4_script_body.empty()) WriteScript(qvn4_script_body);
+    const char* old_path = getenv("PATH");
+    if (old_path != nullptr) old_path_ = old_path;
+    const std::string path =
+        mode == Mode::kOnly ? directory_ : directory_ + ":" + old_path_;
+    setenv("PATH", path.c_str(), 1);
+  }
+  ~TemporaryPath() {
+    setenv("PATH", old_path_.c_str(), 1);
+    std::error_code ignored;
+    std::filesystem::remove_all(directory_, ignored);
+  }
+  TemporaryPath(const TemporaryPath&) = delete;
+  TemporaryPath& operator=(const TemporaryPath&) = delete;
+
+  const std::string& Directory() const { return directory_; }
+
+ private:
+  static std::string TempRoot() {
+    const char* tmp = getenv("TMPDIR");
+    return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+  }
+  void WriteScript(const std::string& body) {
+    const std::string file = directory_ + "/qvn4";
+    std::ofstream(file) << "#!/bin/sh\n" << body << "\n";
+    std::filesystem::permissions(file, std::filesystem::perms::owner_all);
+  }
+
+  std::string directory_;
+  std::string old_path_;
+};
+
+}  // namespace quillon::test
