@@ -2,6 +2,7 @@
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <atomic>
 #include <cstdio>
 
@@ -117,6 +118,8 @@ TalkerListener::~TalkerListener() { Stop(); }
 
 bool TalkerListener::Start(std::string& error) {
   Stop();
+  // The inspection interface hands out the pokes as "aay".
+  qDBusRegisterMetaType<QList<QByteArray>>();
   connection_name_ = NewConnectionName();
   connection_ = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(
       QDBusConnection::SessionBus, connection_name_));

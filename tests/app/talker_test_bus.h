@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -20,6 +24,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -28,27 +33,48 @@
 
 namespace quillon::test {
 
-// dbus-daemon with the session configuration, forked and killed by its id.
+// dbus-daemon with the session configuration, a child of this process that
+// is stopped and reaped by its id.
 class PrivateSessionBus {
  public:
   PrivateSessionBus() {
-    FILE* output = popen(
-        "dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
-    if (output == nullptr) return;
+    int pipe_ends[2];
+    if (pipe(pipe_ends) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 1);
+    posix_spawn_file_actions_addclose(&actions, pipe_ends[0]);
+    char program[] = "dbus-daemon";
+    char session[] = "--session";
+    char nofork[] = "--nofork";
+    char print_address[] = "--print-address=1";
+    char* arguments[] = {program, session, nofork, print_address, nullptr};
+    pid_t pid = -1;
+    const int spawned = posix_spawnp(&pid, program, &actions, nullptr,
+                                     arguments, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipe_ends[1]);
+    if (spawned == 0) pid_ = pid;
+    FILE* output = fdopen(pipe_ends[0], "r");
+    if (output == nullptr) {
+      close(pipe_ends[0]);
+      return;
+    }
     address_ = ReadLine(output);
-    const std::string pid = ReadLine(output);
-    pclose(output);
-    if (address_.empty() || pid.empty()) return;
-    pid_ = std::stoi(pid);
-    setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
+    fclose(output);
+    if (!address_.empty()) {
+      setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
+    }
   }
   ~PrivateSessionBus() {
-    if (pid_ > 0) kill(pid_, SIGTERM);
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
   }
   PrivateSessionBus(const PrivateSessionBus&) = delete;
   PrivateSessionBus& operator=(const PrivateSessionBus&) = delete;
 
-  bool Started() const { return pid_ > 0; }
+  bool Started() const { return pid_ > 0 && !address_.empty(); }
 
  private:
   static std::string ReadLine(FILE* input) {
@@ -70,6 +96,9 @@ class PrivateSessionBus {
 inline int RunWithPrivateBus(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
+  // Programs started detached (the "qvn4" stand-in) become our children when
+  // their parent ends, so the tests can reap them.
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
   PrivateSessionBus bus;
   if (!bus.Started()) {
     std::fprintf(stderr, "cannot start a private dbus-daemon\n");
@@ -140,6 +169,11 @@ struct ReceivedPoke {
   std::string data;
   bool operator==(const ReceivedPoke&) const = default;
 };
+
+inline void PrintTo(const ReceivedPoke& poke, std::ostream* out) {
+  *out << "{item \"" << ShowCommandBytes(poke.item) << "\", data \""
+       << ShowCommandBytes(poke.data) << "\"}";
+}
 
 inline QDBusMessage AskListener(const QString& destination,
                                 const char* method) {
