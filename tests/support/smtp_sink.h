@@ -1,0 +1,55 @@
+// An SMTP server for integration tests: Python's aiosmtpd (smtp_sink.py)
+// on a free loopback port, storing every message it accepts. Recipients
+// whose local part begins with "reject" are refused with 550.
+//
+//   SmtpSink sink;
+//   smtp.SetServer(sink.Address());  ... send ...
+//   auto messages = sink.WaitForMessages(1);
+//   EXPECT_EQ(messages[0].data, expected_bytes);
+//
+// Tests call SmtpSink::Available() first and skip when aiosmtpd is missing.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace quillon::test {
+
+class SmtpSink {
+ public:
+  struct Message {
+    std::string mail_from;
+    std::vector<std::string> recipients;
+    // The data as the server stored it: transparency dots removed, the
+    // final "." line not included.
+    std::string data;
+  };
+
+  // Starts the server and waits until it listens; throws std::runtime_error
+  // when it does not come up.
+  SmtpSink();
+  ~SmtpSink();
+  SmtpSink(const SmtpSink&) = delete;
+  SmtpSink& operator=(const SmtpSink&) = delete;
+
+  static bool Available();
+
+  int Port() const { return port_; }
+  std::string Address() const;  // "127.0.0.1:PORT"
+
+  // The messages stored so far, in the order they arrived.
+  std::vector<Message> Messages() const;
+  // Waits (bounded by `limit`) until at least `count` messages are stored.
+  std::vector<Message> WaitForMessages(
+      std::size_t count, std::chrono::seconds limit = std::chrono::seconds(20)) const;
+
+ private:
+  std::string directory_;
+  pid_t child_ = -1;
+  int port_ = 0;
+};
+
+}  // namespace quillon::test

@@ -1,0 +1,59 @@
+#!/usr/bin/python3
+"""SMTP sink for tests: aiosmtpd on a free loopback port, every message
+stored in a directory.
+
+usage: smtp_sink.py DIRECTORY
+
+Writes DIRECTORY/port (the port, once listening). For the N-th message
+(from 1) it writes msg_N.eml (the data exactly as received after the
+transparency dots were removed) and then msg_N.env (line 1: MAIL FROM
+address; then one line per RCPT TO address). Recipients whose local part
+begins with "reject" are refused with 550, so tests can see refusals.
+"""
+import asyncio
+import os
+import sys
+
+from aiosmtpd.smtp import SMTP
+
+
+class StoringHandler:
+    def __init__(self, directory):
+        self.directory = directory
+        self.count = 0
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address.lower().startswith("reject"):
+            return "550 5.1.1 <%s>: Recipient address rejected" % address
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        self.count += 1
+        base = os.path.join(self.directory, "msg_%d" % self.count)
+        write_atomically(base + ".eml", envelope.original_content)
+        lines = [envelope.mail_from] + list(envelope.rcpt_tos)
+        write_atomically(base + ".env", ("\n".join(lines) + "\n").encode("latin-1"))
+        return "250 Message accepted for delivery"
+
+
+def write_atomically(path, data):
+    with open(path + ".part", "wb") as out:
+        out.write(data)
+    os.rename(path + ".part", path)
+
+
+async def main(directory):
+    loop = asyncio.get_running_loop()
+    handler = StoringHandler(directory)
+    server = await loop.create_server(
+        lambda: SMTP(handler, hostname="sink.test", decode_data=False),
+        "127.0.0.1", 0)
+    port = server.sockets[0].getsockname()[1]
+    write_atomically(os.path.join(directory, "port"), str(port).encode())
+    async with server:
+        await server.serve_forever()
+
+
+if __name__ == "__main__":
+    asyncio.run(main(sys.argv[1]))
