@@ -10,7 +10,7 @@
 #include "app/talker_listener.h"
 #include "platform/message_pump.h"
 #include "rules/talker_sender.h"
-#include "tests/app/talker_test_bus.h"
+#include "tests/app/talker_test_support.h"
 
 namespace quillon {
 namespace {

@@ -1,21 +1,16 @@
-// Test support for the talker: a private session bus per test process, a
-// listener answering from a thread of its own, and questions to a listener
-// over the bus (asked on the sender's connection, so they arrive after
-// everything the sender sent before).
+// Test and benchmark support for the talker: a private session bus per
+// process, a listener answering from a thread of its own, a temporary PATH.
 #pragma once
 
-#include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusMetaType>
 #include <QEventLoop>
 #include <QThread>
 #include <condition_variable>
@@ -24,7 +19,6 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -44,6 +38,8 @@ class PrivateSessionBus {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 1);
     posix_spawn_file_actions_addclose(&actions, pipe_ends[0]);
+    // Its complaints (e.g. about the fd limit) are no concern of the tests.
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     char program[] = "dbus-daemon";
     char session[] = "--session";
     char nofork[] = "--nofork";
@@ -90,24 +86,6 @@ class PrivateSessionBus {
   std::string address_;
   pid_t pid_ = -1;
 };
-
-// main() of every talker test program: the bus must exist before the
-// QCoreApplication and the first connection.
-inline int RunWithPrivateBus(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
-  // Programs started detached (the "qvn4" stand-in) become our children when
-  // their parent ends, so the tests can reap them.
-  prctl(PR_SET_CHILD_SUBREAPER, 1);
-  PrivateSessionBus bus;
-  if (!bus.Started()) {
-    std::fprintf(stderr, "cannot start a private dbus-daemon\n");
-    return 1;
-  }
-  QCoreApplication app(argc, argv);
-  qDBusRegisterMetaType<QList<QByteArray>>();
-  return RUN_ALL_TESTS();
-}
 
 // A TalkerListener running its own event loop in a thread, so that it can
 // answer while the test's thread waits inside a send.
@@ -163,59 +141,6 @@ class ListenerThread {
   QString unique_name_;
   QEventLoop* loop_ = nullptr;
 };
-
-struct ReceivedPoke {
-  std::string item;
-  std::string data;
-  bool operator==(const ReceivedPoke&) const = default;
-};
-
-inline void PrintTo(const ReceivedPoke& poke, std::ostream* out) {
-  *out << "{item \"" << ShowCommandBytes(poke.item) << "\", data \""
-       << ShowCommandBytes(poke.data) << "\"}";
-}
-
-inline QDBusMessage AskListener(const QString& destination,
-                                const char* method) {
-  const QDBusMessage call = QDBusMessage::createMethodCall(
-      destination, QString::fromLatin1(talker_bus::kListenerPath),
-      QString::fromLatin1(talker_bus::kListenerInterface),
-      QString::fromLatin1(method));
-  return QDBusConnection::sessionBus().call(call, QDBus::Block, 10000);
-}
-
-// Every call the listener saw, in order (see TalkerInspectionObject).
-inline std::vector<std::string> ListenerEvents(const QString& destination) {
-  std::vector<std::string> events;
-  const QDBusMessage reply = AskListener(destination, "Events");
-  if (reply.type() != QDBusMessage::ReplyMessage) {
-    ADD_FAILURE() << "listener did not answer: "
-                  << reply.errorMessage().toStdString();
-    return events;
-  }
-  for (const QString& event : reply.arguments().value(0).toStringList()) {
-    events.push_back(event.toLatin1().toStdString());
-  }
-  return events;
-}
-
-inline std::vector<ReceivedPoke> ListenerPokes(const QString& destination) {
-  std::vector<ReceivedPoke> pokes;
-  const QDBusMessage reply = AskListener(destination, "Pokes");
-  if (reply.type() != QDBusMessage::ReplyMessage ||
-      reply.arguments().size() != 2) {
-    ADD_FAILURE() << "listener did not answer: "
-                  << reply.errorMessage().toStdString();
-    return pokes;
-  }
-  const QStringList items = reply.arguments().at(0).toStringList();
-  const auto data = qdbus_cast<QList<QByteArray>>(reply.arguments().at(1));
-  EXPECT_EQ(items.size(), data.size());
-  for (qsizetype i = 0; i < items.size() && i < data.size(); ++i) {
-    pokes.push_back({items[i].toLatin1().toStdString(), data[i].toStdString()});
-  }
-  return pokes;
-}
 
 }  // namespace quillon::test
 

@@ -17,7 +17,7 @@
 #include "app/dbus_talker.h"
 #include "app/talker_listener.h"
 #include "rules/talker_sender.h"
-#include "tests/app/talker_test_bus.h"
+#include "tests/app/talker_test_support.h"
 
 namespace quillon {
 namespace {
