@@ -1,2 +1,72 @@
-// The program entry; the status window arrives with the app library.
-int main() { return 1; }
+// quillon PARAMFILE [LANG]: reads one account's mail for the main
+// application. QUILLON_SHOW_STATE gives the start show state (1 or 5 show
+// the status window), QUILLON_DATA_DIR the directory of the data files.
+#include <unistd.h>
+
+#include <QApplication>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/message_box.h"
+#include "app/receive_status.h"
+#include "platform/data_dir.h"
+#include "platform/qt_pump.h"
+
+namespace {
+
+constexpr char kApplicationTitle[] = "Downloading mail...";
+
+bool EnvironmentSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
+// Without any display the program still runs, hidden, on Qt's offscreen
+// platform.
+void ChooseQtPlatform() {
+  if (EnvironmentSet("QT_QPA_PLATFORM") || EnvironmentSet("DISPLAY") ||
+      EnvironmentSet("WAYLAND_DISPLAY")) {
+    return;
+  }
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+}
+
+std::string Absolute(const std::string& path) {
+  std::error_code error;
+  const auto absolute = std::filesystem::absolute(path, error);
+  return error ? path : absolute.string();
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  ChooseQtPlatform();
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(kApplicationTitle);
+  // The status window ends the program itself, also when it never showed.
+  QApplication::setQuitOnLastWindowClosed(false);
+  quillon::QtPump pump;
+  quillon::InstallPump(&pump);
+
+  // The program works in its data directory; paths given relative to where
+  // it was started are made absolute first.
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  if (!arguments.empty() && !arguments[0].empty()) {
+    arguments[0] = Absolute(arguments[0]);
+  }
+  quillon::SetDataDirectory(Absolute(quillon::DataDirectory()));
+
+  int exit_code = 0;
+  {
+    quillon::TReceiveStatus window(arguments);
+    const int show_state = quillon::DisplayAvailable()
+                               ? quillon::StartShowState()
+                               : 0;  // hidden
+    window.ShowAtStart(show_state);
+    exit_code = QApplication::exec();
+  }
+  quillon::InstallPump(nullptr);
+  return exit_code;
+}

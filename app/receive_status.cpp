@@ -1,0 +1,378 @@
+#include "app/receive_status.h"
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTextEdit>
+#include <QVBoxLayout>
+#include <cstdio>
+#include <filesystem>
+
+#include "app/animate.h"
+#include "app/message_box.h"
+#include "app/receive_status_words.h"
+#include "app/run_state.h"
+#include "platform/code_pages.h"
+#include "platform/data_dir.h"
+#include "platform/ini_file.h"
+#include "platform/message_pump.h"
+#include "store/account_record.h"
+#include "store/rule_record.h"
+#include "store/user_record.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr int kLeft = 200;
+constexpr int kTop = 108;
+constexpr int kWidth = 437;
+constexpr int kHeight = 97;
+constexpr int kHiddenTextTop = 2000;
+
+QString ToQt(const std::string& text) {
+  return QString::fromStdString(Cp1252ToUtf8(text));
+}
+
+// Passes every application event to the window's restore hook.
+class RestoreFilter : public QObject {
+ public:
+  explicit RestoreFilter(TReceiveStatus& window) : window_(window) {}
+  bool eventFilter(QObject*, QEvent* event) override {
+    return window_.RestoreHook(event);
+  }
+
+ private:
+  TReceiveStatus& window_;
+};
+
+template <typename Widget>
+Widget* Named(Widget* widget, const char* name) {
+  widget->setObjectName(name);
+  return widget;
+}
+
+}  // namespace
+
+TReceiveStatus::TReceiveStatus(std::vector<std::string> arguments,
+                               QWidget* parent)
+    : QWidget(parent),
+      FormPlacement1(this, DataDirectory() + kPlacementFileName,
+                     kPlacementSection),
+      arguments_(std::move(arguments)) {
+  setObjectName("ReceiveStatus");
+  CreateComponents();
+  LoadWordTable();
+  setGeometry(kLeft, kTop, kWidth, kHeight);
+  FormPlacement1.RestorePlacement();
+  Starta.OnTimer = [this] { StartaTimer(); };
+  Halta.OnTimer = [this] { HaltaTimer(); };
+  FormCreate();
+}
+
+TReceiveStatus::~TReceiveStatus() {
+  if (restore_filter_ != nullptr && qApp != nullptr) {
+    qApp->removeEventFilter(restore_filter_.get());
+  }
+}
+
+void TReceiveStatus::CreateComponents() {
+  Panel1 = Named(new QFrame(this), "Panel1");
+  Label1 = Named(new QLabel(Panel1), "Label1");
+  Label2 = Named(new QLabel(Panel1), "Label2");
+  Label3 = Named(new QLabel(Panel1), "Label3");
+  Label4 = Named(new QLabel(Panel1), "Label4");
+  Label5 = Named(new QLabel(Panel1), "Label5");
+  Progress = Named(new QProgressBar(Panel1), "Progress");
+  Progress->setRange(0, 100);
+  Progress->setValue(0);
+  Progress->setTextVisible(false);
+  Progress->setMaximumHeight(14);
+  Label6 = Named(new QLabel(Panel1), "Label6");
+  Animate1 = Named(new TAnimate(Panel1), "Animate1");
+  Animate1->setFixedSize(32, 32);
+
+  auto* grid = new QGridLayout(Panel1);
+  grid->setContentsMargins(8, 4, 4, 2);
+  grid->setHorizontalSpacing(6);
+  grid->setVerticalSpacing(2);
+  grid->addWidget(Label1, 0, 0);
+  grid->addWidget(Label2, 0, 1, 1, 2);
+  grid->addWidget(Label3, 1, 0);
+  grid->addWidget(Label4, 1, 1, 1, 2);
+  grid->addWidget(Label5, 2, 0);
+  grid->addWidget(Progress, 2, 1);
+  grid->addWidget(Label6, 2, 2);
+  grid->addWidget(Animate1, 0, 3, 3, 1, Qt::AlignRight | Qt::AlignVCenter);
+  grid->setColumnStretch(1, 1);
+
+  StatusBar1 = Named(new QStatusBar(this), "StatusBar1");
+  StatusBar1->setSizeGripEnabled(false);
+  status_text_ = Named(new QLabel(StatusBar1), "StatusText");
+  StatusBar1->addWidget(status_text_, 1);
+  Panel2 = CreateStatusPanel();
+  StatusBar1->addPermanentWidget(Panel2);
+
+  MessageText = Named(new QTextEdit(this), "MessageText");
+  MessageText->setVisible(false);
+
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  column->addWidget(Panel1, 1);
+  column->addWidget(StatusBar1);
+}
+
+QFrame* TReceiveStatus::CreateStatusPanel() {
+  auto* panel = Named(new QFrame(StatusBar1), "Panel2");
+  Button2 = Named(new QPushButton(panel), "Button2");
+  Button3 = Named(new QPushButton(panel), "Button3");
+  Button1 = Named(new QPushButton(panel), "Button1");
+  Button1->setDefault(true);
+  auto* row = new QHBoxLayout(panel);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(2);
+  for (QPushButton* button : {Button2, Button3, Button1}) {
+    button->setFocusPolicy(Qt::TabFocus);
+    row->addWidget(button);
+  }
+  connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+  connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+  connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+  return panel;
+}
+
+void TReceiveStatus::LoadWordTable() {
+  MultiLang1.BeginLoading();
+  MultiLang1.SetLanguages(kReceiveStatusLanguages);
+  MultiLang1.Words() = ReceiveStatusWords();
+  MultiLang1.Loaded();
+}
+
+void TReceiveStatus::FormCreate() {
+  // The program's files are named relative to its own directory.
+  (void)::chdir(DataDirectory().c_str());
+  // Exceptions that reach the message loop are dropped (the Qt pump does
+  // that for the pump's handlers).
+  connect(qApp, &QGuiApplication::applicationStateChanged, this,
+          [this](Qt::ApplicationState state) {
+            if (state == Qt::ApplicationActive) BringStatusToFront();
+          });
+  Animate1->SetFileName(DataDirectory() + kAnimationFileName);
+  RunState& run = CurrentRunState();
+  std::vector<const char*> argument_texts;
+  for (const auto& argument : arguments_) argument_texts.push_back(argument.c_str());
+  run.LanguageIndex = LanguageIndexFromArguments(
+      static_cast<int>(argument_texts.size()), argument_texts.data());
+  // The index is taken as a byte: 256 is language 0.
+  MultiLang1.SetActiveLanguage(static_cast<std::uint8_t>(run.LanguageIndex));
+  Label4->setText(ToQt(MultiLang1.GetWord("idPreparing")));
+  MessageText->setVisible(false);
+  MessageText->move(MessageText->x(), kHiddenTextTop);
+  Starta.SetEnabled(true);
+}
+
+void TReceiveStatus::ShowAtStart(int show_state) {
+  shown_at_start_ =
+      show_state == kShowStateNormal || show_state == kShowStateShow;
+  if (shown_at_start_) show();
+}
+
+void TReceiveStatus::StartaTimer() {
+  Starta.SetEnabled(false);
+  if (!restore_hook_installed_) {
+    restore_filter_ = std::make_unique<RestoreFilter>(*this);
+    qApp->installEventFilter(restore_filter_.get());
+    restore_hook_installed_ = true;
+  }
+  std::error_code ignored;
+  std::filesystem::create_directory(DataDirectory() + kInFolderName, ignored);
+  CurrentRunState().CancelRequested = false;
+  std::string failure;
+  try {
+    ReadParametersAndAccount();
+  } catch (const std::exception& error) {
+    failure = error.what();
+  } catch (...) {
+    failure = "unknown error";
+  }
+  DeleteParameterFile();
+  Animate1->SetActive(true);
+  // The retrieval runs here. A run that cannot start because its parameters,
+  // account or user could not be read ends as a failed retrieval does.
+  if (!failure.empty()) ReportRunError(failure);
+  Animate1->SetActive(false);
+  Halta.SetEnabled(true);
+}
+
+std::string TReceiveStatus::ParameterFileName() const {
+  return arguments_.empty() ? std::string() : arguments_[0];
+}
+
+void TReceiveStatus::ReadParametersAndAccount() {
+  const IniFile ini(ParameterFileName());
+  RunState& run = CurrentRunState();
+  ReadRunParameters(
+      ini, run, [this] { LookUpAccount(); },
+      [&run] { BuildRuleList(run.CurrentUserId); });
+  MessageText->move(MessageText->x(), height() + 50);
+}
+
+void TReceiveStatus::LookUpAccount() {
+  RunState& run = CurrentRunState();
+  ReadAccount(run.CurrentAccountId);
+  run.CurrentUserId = CurrentAccount().UserId;
+  ReadUser(run.CurrentUserId);
+  Label2->setText(ToQt(CurrentAccount().EMailAddress));
+}
+
+void TReceiveStatus::DeleteParameterFile() {
+  const std::string path = ParameterFileName();
+  if (!path.empty()) std::remove(path.c_str());
+}
+
+void TReceiveStatus::ReportRunError(const std::string& message) {
+  if (!isVisible()) return;
+  ShowMessageBox("Error: " + message + "\r\r" +
+                     "Occurred during retrieve mail for: " + TextOf(*Label2),
+                 BoxIcon::kError, BoxButtons::kOk);
+}
+
+void TReceiveStatus::HaltaTimer() {
+  // Once is enough: the window closes and the program ends.
+  Halta.SetEnabled(false);
+  close();
+}
+
+void TReceiveStatus::closeEvent(QCloseEvent* event) {
+  // Nobody can see the window on a headless run: say what it showed.
+  if (!DisplayAvailable()) PrintWindowTexts();
+  FormClose();
+  FormPlacement1.SavePlacement();
+  event->accept();
+  emit Closed();
+  // Closing the main window ends the program, hidden or not.
+  QCoreApplication::exit(0);
+}
+
+void TReceiveStatus::PrintWindowTexts() const {
+  auto line = [](const QString& text) {
+    std::printf("quillon: %s\n", text.trimmed().toUtf8().constData());
+  };
+  line(windowTitle());
+  line(Label1->text() + " " + Label2->text());
+  line(Label3->text() + " " + Label4->text());
+  if (!status_text_->text().isEmpty()) line(status_text_->text());
+  std::fflush(stdout);
+}
+
+void TReceiveStatus::FormClose() {
+  const IniFile ini(DataDirectory() + kReceiveIniFileName);
+  const int left = ini.ReadInteger("Show", "Left", x());
+  const int top = ini.ReadInteger("Show", "Top", y());
+  move(left, top);
+}
+
+void TReceiveStatus::Button1Click() {
+  RunState& run = CurrentRunState();
+  run.SkipRequested = false;
+  run.CancelRequested = true;
+  // The client's Cancel comes with the retrieval.
+  ProcessMessages();
+}
+
+void TReceiveStatus::Button2Click() {
+  // The application is this one window.
+  showMinimized();
+}
+
+void TReceiveStatus::Button3Click() {
+  RunState& run = CurrentRunState();
+  run.SkipRequested = true;
+  run.CancelRequested = false;
+  ProcessMessages();
+}
+
+void TReceiveStatus::BringStatusToFront() {
+  raise();
+  ProcessMessages();
+  ProcessMessages();
+}
+
+QEvent::Type TReceiveStatus::RestoreRequestEvent() {
+  static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+  return type;
+}
+
+void TReceiveStatus::RequestRestore() {
+  QCoreApplication::postEvent(qApp, new QEvent(RestoreRequestEvent()));
+}
+
+bool TReceiveStatus::RestoreHook(QEvent* event) {
+  if (shown_at_start_ || event->type() != RestoreRequestEvent()) return false;
+  showNormal();
+  shown_at_start_ = true;
+  raise();
+  activateWindow();
+  return true;
+}
+
+void TReceiveStatus::SetStatusText(const std::string& text) {
+  status_text_->setText(ToQt(text));
+}
+
+std::string TReceiveStatus::StatusText() const { return TextOf(*status_text_); }
+
+std::string TReceiveStatus::TextOf(const QLabel& label) {
+  return Utf8ToCp1252(label.text().toStdString());
+}
+
+void TReceiveStatus::eMailOpen() {
+  SetStatusText(MultiLang1.GetWord("idConnected") + "...");
+}
+
+void TReceiveStatus::eMailClosing() {
+  SetStatusText(MultiLang1.GetWord("idDisconnecting") + "...");
+}
+
+void TReceiveStatus::eMailClosed() { SetStatusText("Disconnected..."); }
+
+void TReceiveStatus::eMailCancel() {
+  CurrentRunState().CancelRequested = true;
+  SetStatusText("Canceled...");
+}
+
+void TReceiveStatus::eMailError(const std::string& Msg) {
+  SetStatusText("Error " + Msg + "...");
+}
+
+void TReceiveStatus::eMailRetrieving(int Num) {
+  SetStatusText(MultiLang1.GetWord("idRetrieving") + " " +
+                std::to_string(Num + 1) + "...");
+}
+
+void TReceiveStatus::eMailDeleting(int Num) {
+  SetStatusText(MultiLang1.GetWord("idDeleting") + " " + std::to_string(Num) +
+                "...");
+}
+
+void TReceiveStatus::ICResponse(const std::string& ResponseText) {
+  SetStatusText(ResponseText);
+}
+
+void TReceiveStatus::ICClosed() { SetStatusText("Disconnected..."); }
+
+void TReceiveStatus::ICCancel() {
+  CurrentRunState().CancelRequested = true;
+  SetStatusText("Canceled...");
+}
+
+}  // namespace quillon

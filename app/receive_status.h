@@ -1,0 +1,132 @@
+// The status window of a run: the account's address, the message counter,
+// a progress bar with the transfer text, a status line with the Minimize,
+// Skip! and Cancel buttons, and the activity animation. It owns the run's
+// timers and its word table; its handlers start the run and end the program.
+#pragma once
+
+#include <QEvent>
+#include <QWidget>
+#include <string>
+#include <vector>
+
+#include "app/form_placement.h"
+#include "app/multi_lang.h"
+#include "app/pump_timer.h"
+
+class QFrame;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QStatusBar;
+class QTextEdit;
+
+namespace quillon {
+
+class TAnimate;
+
+class TReceiveStatus : public QWidget {
+  Q_OBJECT
+
+ public:
+  // `arguments`: the command-line arguments after the program name
+  // (1: the parameter file, 2: the language index).
+  explicit TReceiveStatus(std::vector<std::string> arguments,
+                          QWidget* parent = nullptr);
+  ~TReceiveStatus() override;
+
+  // Shows the window when `show_state` is "normal" (1) or "show" (5); any
+  // other state keeps it hidden. Remembers whether it was shown.
+  void ShowAtStart(int show_state);
+  bool ShownAtStart() const { return shown_at_start_; }
+
+  // The status line's text (Windows-1252).
+  void SetStatusText(const std::string& text);
+  std::string StatusText() const;
+  // A label's text in Windows-1252.
+  static std::string TextOf(const QLabel& label);
+
+  // Handlers.
+  void FormCreate();
+  void StartaTimer();
+  void HaltaTimer();
+  void FormClose();
+  void Button1Click();  // Cancel
+  void Button2Click();  // Minimize
+  void Button3Click();  // Skip!
+  void BringStatusToFront();
+  // Sees every event of the application once the run has started: a
+  // restore request shows a window that was hidden at start. True when the
+  // event was handled here.
+  bool RestoreHook(QEvent* event);
+  // Status-line handlers of the mail clients' events.
+  void eMailOpen();
+  void eMailClosing();
+  void eMailClosed();
+  void eMailCancel();
+  void eMailError(const std::string& Msg);
+  void eMailRetrieving(int Num);
+  void eMailDeleting(int Num);
+  void ICResponse(const std::string& ResponseText);
+  void ICClosed();
+  void ICCancel();
+
+  // The event that asks a hidden program to show its window (what the
+  // desktop's restore command is to a window started hidden).
+  static QEvent::Type RestoreRequestEvent();
+  static void RequestRestore();
+
+  // Components.
+  QFrame* Panel1 = nullptr;
+  QLabel* Label1 = nullptr;
+  QLabel* Label2 = nullptr;
+  QLabel* Label3 = nullptr;
+  QLabel* Label4 = nullptr;
+  QLabel* Label5 = nullptr;
+  QProgressBar* Progress = nullptr;
+  QLabel* Label6 = nullptr;
+  TAnimate* Animate1 = nullptr;
+  QStatusBar* StatusBar1 = nullptr;
+  QFrame* Panel2 = nullptr;
+  QPushButton* Button1 = nullptr;
+  QPushButton* Button2 = nullptr;
+  QPushButton* Button3 = nullptr;
+  QTextEdit* MessageText = nullptr;
+  TMultiLang MultiLang1{this};
+  TPumpTimer Starta{std::chrono::milliseconds(10)};
+  TPumpTimer Halta{std::chrono::milliseconds(200)};
+  TFormPlacement FormPlacement1;
+
+ signals:
+  // The window has closed: the program ends.
+  void Closed();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void CreateComponents();
+  QFrame* CreateStatusPanel();
+  void LoadWordTable();
+  // Step 5 of the start: parameters, account, user, rules.
+  void ReadParametersAndAccount();
+  void LookUpAccount();
+  void DeleteParameterFile();
+  void ReportRunError(const std::string& message);
+  std::string ParameterFileName() const;
+  void PrintWindowTexts() const;
+
+  std::vector<std::string> arguments_;
+  bool shown_at_start_ = false;
+  bool restore_hook_installed_ = false;
+  QLabel* status_text_ = nullptr;
+  std::unique_ptr<QObject> restore_filter_;
+};
+
+// Files of the program's directory.
+inline constexpr char kPlacementFileName[] = "qvnstat.ini";
+inline constexpr char kPlacementSection[] = "RetrieveProgress";
+inline constexpr char kReceiveIniFileName[] = "Receive.ini";
+inline constexpr char kAnimationFileName[] = "working.avi";
+inline constexpr char kInFolderName[] = "In";
+
+}  // namespace quillon

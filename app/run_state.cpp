@@ -1,0 +1,41 @@
+#include "app/run_state.h"
+
+#include "platform/ini_file.h"
+#include "platform/text.h"
+
+namespace quillon {
+
+RunState& CurrentRunState() {
+  static RunState state;
+  return state;
+}
+
+void ReadRunParameters(const IniFile& ini, RunState& state,
+                       const std::function<void()>& after_account,
+                       const std::function<void()>& after_retrieved_name) {
+  Pop3Parameters& pop3 = state.Pop3;
+  pop3.Host = ini.ReadString(kLoginSection, "Host", "");
+  pop3.User = ini.ReadString(kLoginSection, "User", "");
+  pop3.Password = ini.ReadString(kLoginSection, "Password", "");
+  pop3.TimeOut = ini.ReadInteger(kLoginSection, "TimeOut", 120);
+  // The port is kept as a 16-bit word, as the client stores it.
+  pop3.Port = static_cast<std::uint16_t>(
+      ini.ReadInteger(kLoginSection, "Port", 110));
+  state.DeleteMode = ini.ReadBool(kLoginSection, "Delete Messages", false);
+  state.MaxMessages = ini.ReadInteger(kLoginSection, "Max Messages", 150);
+  state.CurrentAccountId = ini.ReadInteger(kUserInfoSection, "Account", -1);
+  if (after_account) after_account();
+  state.ListMode = ini.ReadBool(kUserInfoSection, "By List", false);
+  state.ListName = ini.ReadString(kUserInfoSection, "List Name", "");
+  state.RetrievedName = ini.ReadString(kUserInfoSection, "Retrieved Name", "");
+  if (after_retrieved_name) after_retrieved_name();
+}
+
+int LanguageIndexFromArguments(int argument_count,
+                               const char* const* arguments) {
+  if (argument_count < 2) return 0;
+  int index = 0;
+  return TryStrToInt(arguments[1], index) ? index : 0;
+}
+
+}  // namespace quillon
