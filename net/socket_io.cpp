@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 
 #include "net/net_errors.h"
 #include "net/socket.h"
@@ -17,6 +18,7 @@ namespace {
 constexpr std::size_t kDataPiece = 16384;   // bytes handed to the stream per pass
 constexpr std::size_t kSendPiece = 2047;    // bytes read from a stream per send
 constexpr std::size_t kStreamTail = 5;
+constexpr auto kWaitSlice = std::chrono::seconds(1);
 
 // The last bytes of `stream`, its position left as it was.
 std::string StreamTail(TStream& stream) {
@@ -185,10 +187,10 @@ void TagSocket::ReceiveData(TStream& stream, std::int64_t expected_size) {
       SocketError(kWsaEConnReset);
     }
     if (detector.Complete() || cancelled_ || clock_.Expired()) break;
-    if (input_.Empty()) {
-      CurrentPump().WaitForEvents(MessagePump::Clock::now() + std::chrono::seconds(1));
-    } else {
+    if (InputReadyOrEnded()) {
       ProcessMessages();
+    } else {
+      CurrentPump().WaitForEvents(MessagePump::Clock::now() + kWaitSlice);
     }
   }
   clock_.Stop();
