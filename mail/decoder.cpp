@@ -168,25 +168,31 @@ void TmsCustomDecoder::ExtractUUFiles(std::string begin_line) {
     auto item = std::make_unique<TmsAttItem>();
     std::string name = UUFileName(begin_line);
     item->SetFileName(name.empty() ? NextAttachmentName("att.") : name);
+    bool ended_at_grave_accent = false;
     try {
-      ReadUUFile(*item);
+      ended_at_grave_accent = ReadUUFile(*item);
     } catch (const std::exception&) {
       throw EMessageParserError(kAttachmentDecodingText);
     }
     message_.Attachments().Add(std::move(item));
-    // Text between and after the files stays in the body.
+    // Text between and after the files stays in the body (but not the
+    // "end" that follows the grave accent line).
     std::string line;
     bool found_begin = false;
+    bool first = true;
     while (!found_begin && NextLine(line)) {
       found_begin = IsUUBegin(line);
-      if (!found_begin) message_.Body().push_back(line);
+      bool end_word = first && ended_at_grave_accent && UpperCase(line) == "END";
+      first = false;
+      if (!found_begin && !end_word) message_.Body().push_back(line);
     }
     if (!found_begin) return;
     begin_line = line;
   }
 }
 
-void TmsCustomDecoder::ReadUUFile(TmsAttItem& item) {
+// True when the file ended at a grave accent line (an "end" line follows).
+bool TmsCustomDecoder::ReadUUFile(TmsAttItem& item) {
   std::string data;
   std::string line;
   while (NextLine(line) && line != "`" && UpperCase(line) != "END") {
@@ -194,6 +200,7 @@ void TmsCustomDecoder::ReadUUFile(TmsAttItem& item) {
   }
   item.Data().Write(data);
   item.Data().SetPosition(0);
+  return line == "`";
 }
 
 void TmsCustomDecoder::DecodeSinglePart() {

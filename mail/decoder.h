@@ -42,7 +42,7 @@ class TmsCustomDecoder {
   void DecodeBase64TextBody();
   void DecodePlainBody();
   void ExtractUUFiles(std::string begin_line);
-  void ReadUUFile(TmsAttItem& item);
+  bool ReadUUFile(TmsAttItem& item);
   void DecodeSinglePart();
   void DecodeMultipart();
   void DecodeFirstPart();

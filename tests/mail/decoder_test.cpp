@@ -1,0 +1,352 @@
+// Decoding raw messages: every path of Decode and its error path.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "mail/base64.h"
+#include "mail/message.h"
+
+namespace quillon {
+namespace {
+
+// Joins lines with CR LF, as a message arrives from a server.
+std::string Raw(std::initializer_list<std::string> lines) {
+  std::string raw;
+  for (const std::string& line : lines) raw += line + "\r\n";
+  return raw;
+}
+
+std::unique_ptr<TmsMessage> Decode(const std::string& raw) {
+  auto message = std::make_unique<TmsMessage>();
+  message->Clear();
+  TMemoryStream stream;
+  stream.Write(raw);
+  message->LoadFromStream(stream);
+  return message;
+}
+
+std::string DataOf(const TmsMessage& message, int index) {
+  return message.Attachments().Items(index).Data().Data();
+}
+
+const std::string kPdfBytes = std::string("%PDF-1.4\x00\xff\x10 binary", 20);
+
+TEST(Decoder, PlainMessageWithHeadersAndTerminator) {
+  auto message = Decode(Raw({"From: \"Ann Example\" <ann@example.org>",
+                             "To: Bob <bob@example.org>, carol@example.org",
+                             "Cc: Dan <dan@example.org>", "Bcc: eve@example.org",
+                             "Subject: Hello", "X-Priority: 1", "Return-Receipt-To: ann@example.org",
+                             "", "Line one", "", "Line three", "."}));
+  EXPECT_EQ(message->Sender().Name(), "Ann Example");
+  EXPECT_EQ(message->Sender().Address(), "ann@example.org");
+  ASSERT_EQ(message->Recipients().Count(), 2);
+  EXPECT_EQ(message->Recipients().Items(1).Address(), "carol@example.org");
+  EXPECT_EQ(message->CC().Items(0).Name(), "Dan");
+  EXPECT_EQ(message->BCC().Items(0).Address(), "eve@example.org");
+  EXPECT_EQ(message->Subject(), "Hello");
+  EXPECT_EQ(message->Priority(), TPriority::ptHigh);
+  EXPECT_TRUE(message->ReturnReceipt());
+  EXPECT_EQ(message->Headers().size(), 7u);
+  EXPECT_EQ(message->Body(), (TStringList{"Line one", "", "Line three"}));
+  EXPECT_EQ(message->Attachments().Count(), 0);
+  EXPECT_EQ(message->ContentType(), "text/plain");
+}
+
+TEST(Decoder, PriorityValues) {
+  EXPECT_EQ(Decode(Raw({"X-Priority: 5", "", "x"}))->Priority(), TPriority::ptLow);
+  EXPECT_EQ(Decode(Raw({"X-Priority: 1 (Highest)", "", "x"}))->Priority(), TPriority::ptNormal);
+}
+
+TEST(Decoder, MimeVersionWithCommentIsReadAsPlainBody) {
+  auto message = Decode(Raw({"MIME-Version: 1.0 (produced by x)",
+                             "Content-Type: multipart/mixed; boundary=b", "", "--b", "", "text",
+                             "--b--"}));
+  EXPECT_EQ(message->Body(), (TStringList{"--b", "", "text", "--b--"}));
+  EXPECT_EQ(message->Attachments().Count(), 0);
+}
+
+TEST(Decoder, QuotedPrintableTextBodySetsIsoCharSet) {
+  auto message = Decode(Raw({"MIME-Version: 1.0", "Content-Type: text/plain; charset=iso-8859-1",
+                             "Content-Transfer-Encoding: quoted-printable", "",
+                             "Caf=E9 au lait, with a very long line that goes on =", "and on.",
+                             "."}));
+  EXPECT_EQ(message->CharSet(), TCharSet::csISO8859);
+  EXPECT_EQ(message->Body(),
+            (TStringList{"Caf\xe9 au lait, with a very long line that goes on and on."}));
+}
+
+TEST(Decoder, Base64TextBody) {
+  auto message = Decode(Raw({"MIME-Version: 1.0", "Content-Type: text/plain",
+                             "Content-Transfer-Encoding: base64", "",
+                             Base64EncodeBytes("first\r\nsecond\r\n"), "", "."}));
+  EXPECT_EQ(message->Body(), (TStringList{"first", "second"}));
+}
+
+TEST(Decoder, InvalidBase64TextBodyKeepsTheMessage) {
+  std::string raw = Raw({"MIME-Version: 1.0", "Content-Type: text/plain",
+                         "Content-Transfer-Encoding: base64", "", "not base64 at all!"});
+  auto message = Decode(raw);
+  ASSERT_EQ(message->Attachments().Count(), 1);
+  EXPECT_EQ(message->Attachments().Items(0).FileName(), "original.eml");
+  EXPECT_EQ(DataOf(*message, 0), raw);
+}
+
+TEST(Decoder, HtmlSinglePartKeepsTextInBody) {
+  auto message = Decode(Raw({"MIME-Version: 1.0", "Content-Type: text/html; charset=us-ascii", "",
+                             "<p>Hi</p>"}));
+  EXPECT_EQ(message->Body(), (TStringList{"<p>Hi</p>"}));
+  EXPECT_EQ(message->ContentType(), "text/html");
+  EXPECT_EQ(message->Attachments().Count(), 0);
+}
+
+TEST(Decoder, SinglePartNonTextWithoutNameIsAtt0) {
+  auto message = Decode(Raw({"MIME-Version: 1.0", "Content-Type: application/pdf",
+                             "Content-Transfer-Encoding: base64", "", Base64EncodeBytes(kPdfBytes),
+                             "."}));
+  EXPECT_TRUE(message->Body().empty());
+  ASSERT_EQ(message->Attachments().Count(), 1);
+  const TmsAttItem& item = message->Attachments().Items(0);
+  EXPECT_EQ(item.FileName(), "att.0");
+  EXPECT_EQ(item.ContentType(), "application/pdf");
+  EXPECT_EQ(item.TransferEncoding(), TAttEncoding::aeBase64);
+  EXPECT_EQ(item.Data().Data(), kPdfBytes);
+  EXPECT_EQ(message->ContentType(), "application/pdf");
+}
+
+TEST(Decoder, SinglePartNamedByDispositionAndUUEncoded) {
+  auto message = Decode(Raw({"MIME-Version: 1.0", "Content-Type: application/octet-stream",
+                             "Content-Disposition: attachment; filename=\"cat.bin\"",
+                             "Content-Transfer-Encoding: x-uuencode", "", "begin 644 cat.bin",
+                             "#0V%T", "`", "end"}));
+  ASSERT_EQ(message->Attachments().Count(), 1);
+  EXPECT_EQ(message->Attachments().Items(0).FileName(), "cat.bin");
+  EXPECT_EQ(DataOf(*message, 0), "Cat");
+}
+
+TEST(Decoder, SinglePartSevenBitAndQuotedPrintableDropTheTerminator) {
+  auto seven = Decode(Raw({"MIME-Version: 1.0", "Content-Type: text/plain; name=\"a.txt\"", "",
+                           "line", "."}));
+  ASSERT_EQ(seven->Attachments().Count(), 1);
+  EXPECT_EQ(DataOf(*seven, 0), "line\r\n");
+  auto qp = Decode(Raw({"MIME-Version: 1.0", "Content-Type: text/plain; name=\"a.txt\"",
+                        "Content-Transfer-Encoding: quoted-printable", "", "a=3Db", "."}));
+  EXPECT_EQ(DataOf(*qp, 0), "a=b\r\n");
+}
+
+TEST(Decoder, SinglePartSevenBitLongLineIsKeptWhole) {
+  std::string long_line(70000, 'q');
+  auto message = Decode(Raw({"MIME-Version: 1.0", "Content-Type: application/x-thing", "",
+                             long_line, "tail"}));
+  EXPECT_EQ(DataOf(*message, 0), long_line + "\r\ntail\r\n");
+}
+
+TEST(Decoder, SinglePartWithoutContentTypeAfterMailerQuirkIsText) {
+  auto message = Decode(Raw({"MIME-Version: 1.0", "X-Mailer: V Mailsystem R #0001",
+                             "Content-Type: application/pdf", "", "just text"}));
+  EXPECT_EQ(message->Body(), (TStringList{"just text"}));
+  EXPECT_EQ(message->Attachments().Count(), 0);
+}
+
+std::string MixedMessage() {
+  return Raw({"From: a@example.org", "MIME-Version: 1.0",
+              "Content-Type: multipart/mixed; boundary=\"XYZ\"", "", "preamble", "--XYZ",
+              "Content-Type: text/plain", "", "Body text", "", "--XYZ",
+              "Content-Type: image/png", "Content-Transfer-Encoding: base64",
+              "Content-Disposition: attachment; filename=\"pic.png\"", "",
+              Base64EncodeBytes(kPdfBytes), "--XYZ--", "epilogue", "."});
+}
+
+TEST(Decoder, MultipartMixedTextAndNamedAttachment) {
+  auto message = Decode(MixedMessage());
+  EXPECT_EQ(message->Body(), (TStringList{"Body text", ""}));
+  ASSERT_EQ(message->Attachments().Count(), 1);
+  const TmsAttItem& item = message->Attachments().Items(0);
+  EXPECT_EQ(item.FileName(), "pic.png");
+  EXPECT_EQ(item.TransferEncoding(), TAttEncoding::aeBase64);
+  EXPECT_EQ(item.Data().Data(), kPdfBytes);
+  EXPECT_EQ(message->ContentType(), "multipart/mixed");
+}
+
+TEST(Decoder, NestedAlternativeThenPdf) {
+  auto message = Decode(Raw(
+      {"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=outer", "", "--outer",
+       "Content-Type: multipart/alternative; boundary=inner", "", "--inner",
+       "Content-Type: text/plain", "", "plain text", "--inner", "Content-Type: text/html",
+       "Content-Transfer-Encoding: quoted-printable", "", "<b>html=3D</b>", "--inner--", "",
+       "--outer", "Content-Type: application/pdf; name=\"doc.pdf\"",
+       "Content-Transfer-Encoding: base64", "", Base64EncodeBytes(kPdfBytes), "--outer--", "."}));
+  EXPECT_EQ(message->Body(), (TStringList{"plain text"}));
+  ASSERT_EQ(message->Attachments().Count(), 2);
+  EXPECT_EQ(message->Attachments().Items(0).FileName(), "_alt.0");
+  EXPECT_EQ(message->Attachments().Items(0).ContentType(), "text/html");
+  EXPECT_EQ(DataOf(*message, 0), "<b>html=</b>\r\n");
+  EXPECT_EQ(message->Attachments().Items(1).FileName(), "doc.pdf");
+  EXPECT_EQ(DataOf(*message, 1), kPdfBytes);
+  EXPECT_EQ(message->ContentType(), "multipart/mixed");
+}
+
+TEST(Decoder, AlternativeWithOnlyATextPartKeepsTheOuterParts) {
+  auto message = Decode(Raw(
+      {"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=outer", "", "--outer",
+       "Content-Type: multipart/alternative; boundary=inner", "", "--inner",
+       "Content-Type: text/plain", "", "plain text", "--inner--", "--outer",
+       "Content-Type: application/pdf; name=\"doc.pdf\"", "Content-Transfer-Encoding: base64", "",
+       Base64EncodeBytes(kPdfBytes), "--outer--"}));
+  EXPECT_EQ(message->Body(), (TStringList{"plain text"}));
+  ASSERT_EQ(message->Attachments().Count(), 1);
+  EXPECT_EQ(DataOf(*message, 0), kPdfBytes);
+}
+
+TEST(Decoder, TopLevelAlternative) {
+  auto message = Decode(Raw({"MIME-Version: 1.0",
+                             "Content-Type: multipart/alternative; boundary=b", "", "--b",
+                             "Content-Type: text/plain", "", "plain", "--b",
+                             "Content-Type: text/html", "", "<i>html</i>", "--b--"}));
+  EXPECT_EQ(message->Body(), (TStringList{"plain"}));
+  ASSERT_EQ(message->Attachments().Count(), 1);
+  EXPECT_EQ(message->Attachments().Items(0).FileName(), "_alt.0");
+  EXPECT_EQ(DataOf(*message, 0), "<i>html</i>\r\n");
+  EXPECT_EQ(message->ContentType(), "multipart/alternative");
+}
+
+TEST(Decoder, FirstPartBase64BecomesAttachment) {
+  auto message = Decode(Raw({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=b", "",
+                             "--b", "Content-Type: application/octet-stream",
+                             "Content-Transfer-Encoding: base64", "", Base64EncodeBytes("xyz"),
+                             "--b--"}));
+  EXPECT_TRUE(message->Body().empty());
+  ASSERT_EQ(message->Attachments().Count(), 1);
+  EXPECT_EQ(message->Attachments().Items(0).FileName(), "att.0");
+  EXPECT_EQ(DataOf(*message, 0), "xyz");
+}
+
+TEST(Decoder, SingleTextPartClosedAtOnceStoresItsContentType) {
+  auto message = Decode(Raw({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=b", "",
+                             "--b", "Content-Type: text/plain; charset=\"us-ascii\"", "", "only",
+                             "--b--", "."}));
+  EXPECT_EQ(message->Body(), (TStringList{"only"}));
+  EXPECT_EQ(message->ContentType(), "text/plain; charset=\"us-ascii\"");
+}
+
+TEST(Decoder, SevenBitPartLinesAreNotCut) {
+  std::string long_line(1000, 'z');
+  auto message = Decode(Raw({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=b", "",
+                             "--b", "", "body", "--b", "Content-Type: text/x-log; name=\"l.log\"",
+                             "", long_line, ".", "--b--"}));
+  ASSERT_EQ(message->Attachments().Count(), 1);
+  EXPECT_EQ(DataOf(*message, 0), long_line + "\r\n.\r\n");
+}
+
+TEST(Decoder, UUEncodedFilesInPlainMessageKeepAllText) {
+  auto message = Decode(Raw({"Subject: files", "", "Here it is:", "begin 644 cat.txt", "#0V%T",
+                             "`", "end", "More text", "begin 600 second.bin", "!00", "`", "end",
+                             "Bye", "."}));
+  EXPECT_EQ(message->Encoding(), TMsgEncoding::meUU);
+  EXPECT_EQ(message->Body(), (TStringList{"Here it is:", "More text", "Bye"}));
+  ASSERT_EQ(message->Attachments().Count(), 2);
+  EXPECT_EQ(message->Attachments().Items(0).FileName(), "cat.txt");
+  EXPECT_EQ(DataOf(*message, 0), "Cat");
+  EXPECT_EQ(DataOf(*message, 1), "A");
+  EXPECT_EQ(message->ContentType(), "");
+}
+
+TEST(Decoder, UUEncodedFileInMimeTextBodySwitchesToPlain) {
+  auto message = Decode(Raw({"MIME-Version: 1.0", "Content-Type: text/plain", "", "see file",
+                             "begin 644 x.bin", "#0V%T", "end"}));
+  EXPECT_EQ(message->Encoding(), TMsgEncoding::meUU);
+  EXPECT_EQ(message->Body(), (TStringList{"see file"}));
+  ASSERT_EQ(message->Attachments().Count(), 1);
+  EXPECT_EQ(DataOf(*message, 0), "Cat");
+  EXPECT_EQ(message->Headers().size(), 2u);
+}
+
+struct ErrorCase {
+  const char* name;
+  std::string raw;
+  std::string error;
+  TStringList body_before_error;
+};
+
+class DecoderErrorTest : public testing::TestWithParam<ErrorCase> {};
+
+TEST_P(DecoderErrorTest, KeepsTheWholeMessageAsOriginalEml) {
+  const ErrorCase& c = GetParam();
+  auto message = Decode(c.raw);
+  TStringList expected = c.body_before_error;
+  expected.push_back("The following error has been occured while processing the message:");
+  expected.push_back(c.error);
+  expected.push_back("The original message will be stored as an attachment");
+  EXPECT_EQ(message->Body(), expected);
+  ASSERT_GE(message->Attachments().Count(), 1);
+  const TmsAttItem& original =
+      message->Attachments().Items(message->Attachments().Count() - 1);
+  EXPECT_EQ(original.FileName(), "original.eml");
+  EXPECT_EQ(original.ContentType(), "message/rfc822");
+  EXPECT_EQ(original.TransferEncoding(), TAttEncoding::aeSevenBit);
+  EXPECT_EQ(original.Data().Data(), c.raw);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, DecoderErrorTest,
+    testing::Values(
+        ErrorCase{"no_first_delimiter",
+                  Raw({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=b", "",
+                       "text", "."}),
+                  "Cannot find boundary",
+                  {}},
+        ErrorCase{"data_ends_in_first_part",
+                  Raw({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=b", "",
+                       "--b", "", "text"}),
+                  "Cannot find boundary",
+                  {"text"}},
+        ErrorCase{"nested_alternative_not_closed",
+                  Raw({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=o", "",
+                       "--o", "Content-Type: multipart/alternative; boundary=i", "", "--i", "",
+                       "plain", "--i", "Content-Type: text/html", "", "html", "--i--", "tail"}),
+                  "Cannot find closing boundary",
+                  {"plain"}},
+        ErrorCase{"bad_base64_in_part",
+                  Raw({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=b", "",
+                       "--b", "", "text", "--b", "Content-Transfer-Encoding: base64", "",
+                       "!!!!", "--b--"}),
+                  "Error decoding the attachment",
+                  {"text"}},
+        ErrorCase{"bad_uuencode_line",
+                  Raw({"", "begin 644 f", "#abcd", "end"}),
+                  "Error decoding the attachment",
+                  {}},
+        ErrorCase{"bad_base64_single_part",
+                  Raw({"MIME-Version: 1.0", "Content-Type: application/pdf",
+                       "Content-Transfer-Encoding: base64", "", "@@@@"}),
+                  "Error decoding the attachment",
+                  {}},
+        ErrorCase{"end_marker_as_header_line",
+                  Raw({"Subject: x", "\xff\xff\xff\xff", "Other: y", "", "body"}),
+                  "Unable to retrieve headers",
+                  {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Decoder, MailerQuirkWithNamedTextTypeReadsTextBody) {
+  // A name on a text type sends the message to the single-part path; an
+  // X-Mailer quirk then removes the type.
+  auto message = Decode(Raw({"MIME-Version: 1.0", "Content-Type: text/plain; name=\"x.txt\"",
+                             "X-Mailer: V Mailsystem R #0001", "", "text"}));
+  // Without a type the text path is taken: nothing is lost.
+  EXPECT_EQ(message->Body(), (TStringList{"text"}));
+}
+
+TEST(Decoder, LoadFromStreamDoesNotClearFirst) {
+  TmsMessage message;
+  message.Body().push_back("kept");
+  message.Recipients().AddAddress("old@example.org", "");
+  TMemoryStream stream;
+  stream.Write(Raw({"To: new@example.org", "", "new"}));
+  message.LoadFromStream(stream);
+  EXPECT_EQ(message.Recipients().Count(), 2);
+  // A plain body appends to what is there.
+  EXPECT_EQ(message.Body(), (TStringList{"kept", "new"}));
+}
+
+}  // namespace
+}  // namespace quillon
