@@ -40,4 +40,11 @@ class EWinsockDLLError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A reply field that should be a number is not one: "'x' is not a valid
+// integer value", as the string-to-integer routine reports it.
+class EConvertError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 }  // namespace quillon
