@@ -102,6 +102,16 @@ void ChownToMail(const std::string& path) {
   }
 }
 
+// True while `pid` is a live process; a zombie waiting for init to reap it
+// has stopped already.
+bool IsRunning(pid_t pid) {
+  if (::kill(pid, 0) != 0) return false;
+  const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const std::size_t close = stat.rfind(')');
+  return close == std::string::npos || close + 2 >= stat.size() ||
+         stat[close + 2] != 'Z';
+}
+
 template <typename Condition>
 bool WaitUntil(Condition condition, std::chrono::seconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -185,6 +195,10 @@ void DovecotServer::WriteConfiguration(const std::vector<User>& users) {
          << "ssl = no\n"
          << "disable_plaintext_auth = no\n"
          << "auth_mechanisms = plain login\n"
+         // No login delay after a failed password, no statistics process
+         // (its handshake would hold every shutdown for seconds).
+         << "auth_failure_delay = 0\n"
+         << "stats_writer_socket_path =\n"
          << "mail_location = maildir:" << root_ << "/mail/%u/Maildir\n"
          << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " << root_
          << "/users\n}\n"
@@ -232,7 +246,7 @@ void DovecotServer::Stop() {
   if (master_pid_ <= 0) return;
   ::kill(master_pid_, SIGTERM);
   const pid_t pid = master_pid_;
-  WaitUntil([pid] { return ::kill(pid, 0) != 0; }, std::chrono::seconds(10));
+  WaitUntil([pid] { return !IsRunning(pid); }, std::chrono::seconds(10));
   master_pid_ = -1;
 }
 
