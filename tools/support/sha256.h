@@ -1,0 +1,12 @@
+// SHA-256 of a byte string (FIPS 180-4), for checksums printed by the tools.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quillon::tool {
+
+// The digest as 64 lower-case hexadecimal digits.
+std::string Sha256Hex(std::string_view bytes);
+
+}  // namespace quillon::tool
