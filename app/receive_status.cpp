@@ -71,7 +71,9 @@ TReceiveStatus::TReceiveStatus(std::vector<std::string> arguments,
   setObjectName("ReceiveStatus");
   CreateComponents();
   LoadWordTable();
-  setGeometry(kLeft, kTop, kWidth, kHeight);
+  // Left and Top place the window's frame, as the placement files do.
+  move(kLeft, kTop);
+  resize(kWidth, kHeight);
   FormPlacement1.RestorePlacement();
   Starta.OnTimer = [this] { StartaTimer(); };
   Halta.OnTimer = [this] { HaltaTimer(); };

@@ -1,0 +1,333 @@
+// The status window in the test process (offscreen): start-up texts, show
+// states, the start timer's reading of parameters and account, the close
+// timer, placement files, buttons and status texts.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTextEdit>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/animate.h"
+#include "app/message_box.h"
+#include "app/receive_status.h"
+#include "app/run_state.h"
+#include "platform/code_pages.h"
+#include "platform/data_dir.h"
+#include "platform/ini_file.h"
+#include "store/account_record.h"
+#include "store/user_record.h"
+#include "tests/app/qt_test_application.h"
+
+namespace quillon {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string Cp1252(const QString& text) {
+  return Utf8ToCp1252(text.toStdString());
+}
+
+class StatusWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::TestApplication();
+    char pattern[] = "/tmp/quillon-window-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    directory_ = pattern;
+    SetDataDirectory(directory_);
+    CurrentRunState() = RunState{};
+    CurrentAccount() = AccountRecord{};
+    CurrentUser() = UserRecord{};
+    SetMessageBoxFunction([this](const std::string& text, BoxIcon icon,
+                                 BoxButtons) {
+      boxes_.push_back(text);
+      icons_.push_back(icon);
+      return BoxAnswer::kOk;
+    });
+  }
+  void TearDown() override {
+    window_.reset();
+    SetMessageBoxFunction(nullptr);
+    fs::remove_all(directory_);
+  }
+
+  std::string Path(const std::string& name) const {
+    return directory_ + "/" + name;
+  }
+  void WriteFile(const std::string& name, const std::string& bytes) const {
+    std::ofstream(Path(name), std::ios::binary) << bytes;
+  }
+  void WriteAccountAndUser(int account_id, int user_id,
+                           const std::string& address) const {
+    AccountRecord account;
+    account.Id = account_id;
+    account.UserId = user_id;
+    account.EMailAddress = address;
+    WriteFile(kAccountsFileName, std::string(2584, '\0') + account.ToBytes());
+    UserRecord user;
+    user.Id = user_id;
+    user.UserName = "Anna";
+    WriteFile(kUsersFileName, std::string(1188, '\0') + user.ToBytes());
+  }
+  std::string WriteParameters(int account_id) const {
+    WriteFile("run.ini", "[Login]\nHost=127.0.0.1\n[UserInfo]\nAccount=" +
+                             std::to_string(account_id) + "\n");
+    return Path("run.ini");
+  }
+
+  void Create(std::vector<std::string> arguments, int show_state = 1) {
+    window_ = std::make_unique<TReceiveStatus>(std::move(arguments));
+    QObject::connect(window_.get(), &TReceiveStatus::Closed,
+                     [this] { closed_ = true; });
+    window_->ShowAtStart(show_state);
+  }
+  // Lets the pump run until the close timer has closed the window.
+  bool PumpUntilClosed() {
+    const auto deadline = MessagePump::Clock::now() + 30s;
+    while (!closed_ && MessagePump::Clock::now() < deadline) {
+      CurrentPump().WaitForEvents(deadline);
+    }
+    return closed_;
+  }
+
+  std::string directory_;
+  std::unique_ptr<TReceiveStatus> window_;
+  bool closed_ = false;
+  std::vector<std::string> boxes_;
+  std::vector<BoxIcon> icons_;
+};
+
+TEST_F(StatusWindowTest, CreationPreparesTheWindowBeforeAnyWork) {
+  Create({WriteParameters(1)});
+  EXPECT_EQ(window_->windowTitle(), "Corvane - Receiving messages...");
+  EXPECT_EQ(window_->Label1->text(), "Retrieving messages for");
+  EXPECT_EQ(window_->Label4->text(), "Preparing retrieval...");
+  EXPECT_EQ(window_->Label3->text(), "Message:");
+  EXPECT_EQ(window_->Label5->text(), "Progress:");
+  EXPECT_EQ(window_->Button2->text(), "&Minimize");
+  EXPECT_EQ(window_->Button3->text(), "Skip!");
+  EXPECT_EQ(window_->Button1->text(), "Cancel");
+  EXPECT_TRUE(window_->Button1->isDefault());
+  EXPECT_EQ(window_->Progress->minimum(), 0);
+  EXPECT_EQ(window_->Progress->maximum(), 100);
+  EXPECT_FALSE(window_->MessageText->isVisible());
+  EXPECT_EQ(window_->MessageText->y(), 2000);
+  EXPECT_TRUE(window_->Starta.Enabled());
+  EXPECT_FALSE(window_->Halta.Enabled());
+  EXPECT_EQ(window_->Starta.Interval(), 10ms);
+  EXPECT_EQ(window_->Halta.Interval(), 200ms);
+  EXPECT_EQ(window_->Animate1->FileName(), DataDirectory() + "working.avi");
+  EXPECT_EQ(window_->pos(), QPoint(200, 108));
+  EXPECT_EQ(window_->size(), QSize(437, 97));
+  EXPECT_TRUE(fs::exists(Path("run.ini")));  // nothing read yet
+}
+
+struct ShowCase {
+  const char* name;
+  int show_state;
+  bool shown;
+};
+
+class ShowStateTest : public StatusWindowTest,
+                      public ::testing::WithParamInterface<ShowCase> {};
+
+TEST_P(ShowStateTest, OnlyNormalAndShowShowTheWindow) {
+  Create({WriteParameters(1)}, GetParam().show_state);
+  EXPECT_EQ(window_->isVisible(), GetParam().shown);
+  EXPECT_EQ(window_->ShownAtStart(), GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StartShowStates, ShowStateTest,
+    ::testing::Values(ShowCase{"Hide", 0, false}, ShowCase{"Normal", 1, true},
+                      ShowCase{"Minimized", 2, false},
+                      ShowCase{"Maximized", 3, false}, ShowCase{"Show", 5, true},
+                      ShowCase{"MinimizedNoActivate", 7, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(StatusWindowTest, LanguageOneShowsTheIcelandicTexts) {
+  Create({WriteParameters(1), "1"});
+  EXPECT_EQ(CurrentRunState().LanguageIndex, 1);
+  EXPECT_EQ(Cp1252(window_->windowTitle()), "S\xE6ki p\xF3st...");
+  EXPECT_EQ(Cp1252(window_->Button3->toolTip()),
+            "Hoppa yfir p\xF3st sem veri\xF0 er a\xF0 s\xE6kja...");
+  EXPECT_EQ(Cp1252(window_->Label4->text()), "Undirb\xFD p\xF3stflutning...");
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(StatusWindowTest, LanguageTwoShowsTheBoxAndKeepsEnglish) {
+  Create({WriteParameters(1), "2"});
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0],
+            "Value must not be higher than\rnumber of available languages.");
+  EXPECT_EQ(window_->Label4->text(), "Preparing retrieval...");
+}
+
+TEST_F(StatusWindowTest, LanguageNotANumberOrPastAByteIsEnglish) {
+  Create({WriteParameters(1), "x"});
+  EXPECT_EQ(window_->Button2->text(), "&Minimize");
+  window_.reset();
+  Create({WriteParameters(1), "257"});  // taken as a byte: language 1
+  EXPECT_EQ(window_->Button2->text(), "&Minnka");
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(StatusWindowTest, StartShowsTheAccountAndTheCloseTimerEndsTheRun) {
+  WriteAccountAndUser(4, 9, "anna@example.org");
+  const std::string parameters = WriteParameters(4);
+  Create({parameters});
+  ASSERT_TRUE(PumpUntilClosed());
+  EXPECT_EQ(window_->Label2->text(), "anna@example.org");
+  EXPECT_FALSE(fs::exists(parameters));
+  EXPECT_EQ(CurrentRunState().CurrentAccountId, 4);
+  EXPECT_EQ(CurrentRunState().CurrentUserId, 9);
+  EXPECT_EQ(CurrentAccount().Id, 4);
+  EXPECT_EQ(CurrentUser().UserName, "Anna");
+  EXPECT_EQ(CurrentRunState().Pop3.Host, "127.0.0.1");
+  EXPECT_TRUE(fs::is_directory(Path("In")));
+  EXPECT_FALSE(window_->isVisible());
+  EXPECT_FALSE(window_->Animate1->Active());
+  EXPECT_EQ(window_->MessageText->y(), window_->height() + 50);
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(StatusWindowTest, ParameterFileIsDeletedAlsoWhenTheAccountCannotBeRead) {
+  WriteFile(kAccountsFileName, "");  // not even a header record
+  const std::string parameters = WriteParameters(4);
+  Create({parameters});
+  ASSERT_TRUE(PumpUntilClosed());
+  EXPECT_FALSE(fs::exists(parameters));
+  ASSERT_EQ(boxes_.size(), 1u);  // the window is visible
+  EXPECT_EQ(icons_[0], BoxIcon::kError);
+  EXPECT_EQ(boxes_[0].rfind("Error: ", 0), 0u);
+  EXPECT_NE(boxes_[0].find("\r\rOccurred during retrieve mail for: "),
+            std::string::npos);
+}
+
+TEST_F(StatusWindowTest, HiddenWindowShowsNoErrorBox) {
+  WriteFile(kAccountsFileName, "");
+  Create({WriteParameters(4)}, 7);
+  ASSERT_TRUE(PumpUntilClosed());
+  EXPECT_TRUE(boxes_.empty());
+  EXPECT_FALSE(fs::exists(Path("run.ini")));
+}
+
+TEST_F(StatusWindowTest, MissingParameterFileRunsWithTheDefaults) {
+  Create({Path("absent.ini")});
+  ASSERT_TRUE(PumpUntilClosed());
+  EXPECT_EQ(CurrentRunState().CurrentAccountId, -1);
+  EXPECT_EQ(CurrentAccount().Id, -1);
+  EXPECT_EQ(window_->Label2->text(), "");
+  // The lookups created the data files with their header records.
+  EXPECT_EQ(fs::file_size(Path(kAccountsFileName)), 2584u);
+  EXPECT_EQ(fs::file_size(Path(kUsersFileName)), 1188u);
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(StatusWindowTest, ReceiveIniMovesTheWindowWhenItCloses) {
+  WriteFile("Receive.ini", "[Show]\nLeft=10\nTop=20\n");
+  Create({WriteParameters(1)});
+  ASSERT_TRUE(PumpUntilClosed());
+  EXPECT_EQ(window_->pos(), QPoint(10, 20));
+  const IniFile placement(Path("qvnstat.ini"));
+  EXPECT_EQ(placement.ReadString("RetrieveProgress", "NormPos", ""),
+            "10,20,447,117");
+  EXPECT_EQ(placement.ReadInteger("RetrieveProgress", "ShowCmd", -9), 1);
+  EXPECT_EQ(placement.ReadInteger("RetrieveProgress", "Flags", -9), 0);
+  EXPECT_TRUE(placement.ValueExists("RetrieveProgress", "MinMaxPos"));
+  EXPECT_TRUE(placement.ValueExists("RetrieveProgress", "Visible"));
+}
+
+TEST_F(StatusWindowTest, WithoutReceiveIniTheWindowStaysWhereItIs) {
+  Create({WriteParameters(1)});
+  window_->move(30, 40);
+  ASSERT_TRUE(PumpUntilClosed());
+  EXPECT_EQ(window_->pos(), QPoint(30, 40));
+}
+
+TEST_F(StatusWindowTest, StoredPlacementIsRestoredAtCreation) {
+  WriteFile("qvnstat.ini",
+            "[RetrieveProgress]\nFlags=0\nShowCmd=1\n"
+            "MinMaxPos=-1,-1,-1,-1\nNormPos=50,60,550,160\nVisible=1\n");
+  Create({WriteParameters(1)});
+  EXPECT_EQ(window_->pos(), QPoint(50, 60));
+  EXPECT_EQ(window_->size(), QSize(500, 100));
+}
+
+TEST_F(StatusWindowTest, CancelAndSkipSetTheRunFlags) {
+  Create({WriteParameters(1)});
+  RunState& run = CurrentRunState();
+  window_->Button3->click();
+  EXPECT_TRUE(run.SkipRequested);
+  EXPECT_FALSE(run.CancelRequested);
+  window_->Button1->click();
+  EXPECT_FALSE(run.SkipRequested);
+  EXPECT_TRUE(run.CancelRequested);
+}
+
+TEST_F(StatusWindowTest, MinimizeMinimizesTheWindow) {
+  Create({WriteParameters(1)});
+  window_->Button2->click();
+  EXPECT_TRUE(window_->isMinimized());
+}
+
+TEST_F(StatusWindowTest, ClientEventsWriteTheStatusLine) {
+  Create({WriteParameters(1)});
+  window_->eMailOpen();
+  EXPECT_EQ(window_->StatusText(), "Connected...");
+  window_->eMailRetrieving(0);
+  EXPECT_EQ(window_->StatusText(), "Retrieving message 1...");
+  window_->eMailDeleting(3);
+  EXPECT_EQ(window_->StatusText(), "Deleting message 3...");
+  window_->eMailClosing();
+  EXPECT_EQ(window_->StatusText(), "Disconnecting...");
+  window_->eMailClosed();
+  EXPECT_EQ(window_->StatusText(), "Disconnected...");
+  window_->eMailError("[10061] Connection refused");
+  EXPECT_EQ(window_->StatusText(), "Error [10061] Connection refused...");
+  window_->ICResponse("* OK IMAP ready");
+  EXPECT_EQ(window_->StatusText(), "* OK IMAP ready");
+  EXPECT_FALSE(CurrentRunState().CancelRequested);
+  window_->ICCancel();
+  EXPECT_EQ(window_->StatusText(), "Canceled...");
+  EXPECT_TRUE(CurrentRunState().CancelRequested);
+  CurrentRunState().CancelRequested = false;
+  window_->eMailCancel();
+  EXPECT_TRUE(CurrentRunState().CancelRequested);
+
+  window_->MultiLang1.SetActiveLanguage(1);
+  window_->eMailOpen();
+  EXPECT_EQ(window_->StatusText(), "Tengdur...");
+  window_->eMailRetrieving(1);
+  EXPECT_EQ(window_->StatusText(), "S\xE6ki p\xF3st 2...");
+}
+
+TEST_F(StatusWindowTest, RestoreRequestShowsAWindowStartedHidden) {
+  WriteAccountAndUser(1, 1, "anna@example.org");
+  Create({WriteParameters(1)}, 7);
+  // The restore hook is in place once the start timer ran.
+  const auto deadline = MessagePump::Clock::now() + 30s;
+  while (window_->Starta.Enabled() && MessagePump::Clock::now() < deadline) {
+    CurrentPump().WaitForEvents(deadline);
+  }
+  ASSERT_FALSE(window_->isVisible());
+  TReceiveStatus::RequestRestore();
+  CurrentPump().DispatchPending();
+  EXPECT_TRUE(window_->isVisible());
+  EXPECT_TRUE(window_->ShownAtStart());
+  // From then on the hook lets every event pass.
+  QEvent again(TReceiveStatus::RestoreRequestEvent());
+  EXPECT_FALSE(window_->RestoreHook(&again));
+}
+
+}  // namespace
+}  // namespace quillon
