@@ -109,6 +109,9 @@ void DBusTalker::Converse(const std::function<void(const QString&)>& pokes) {
     link = OpenLink();
     return link.open;
   });
+  LinkCloser closer([&] {
+    if (link.open) CloseLink();
+  });
   // Lets the buttons, timers and the bus traffic be handled before the
   // poke, as every wait of the program does.
   ProcessMessages();
@@ -118,7 +121,6 @@ void DBusTalker::Converse(const std::function<void(const QString&)>& pokes) {
   }
   last_outcome_ = link.item.isEmpty() ? TalkerOutcome::kPokedWithoutItem
                                       : TalkerOutcome::kPoked;
-  LinkCloser closer([this] { CloseLink(); });
   pokes(link.item);
 }
 

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -207,6 +208,16 @@ TEST(DBusTalker, PendingMessagesRunBeforeThePokeAndMayNestASend) {
       "Disconnect",
       PokeEvent("TalkerCalls", "StatDL:5\\0"),
       "Disconnect"};
+  EXPECT_EQ(ListenerEvents(listener->UniqueName()), expected);
+}
+
+TEST(DBusTalker, HandlerFailureDuringTheSendPassesOnAfterTheClose) {
+  auto listener = Listen();
+  DBusTalker talker;
+  CurrentPump().Post([] { throw std::runtime_error("handler failed"); });
+  EXPECT_THROW(talker.SendStartPair(false, "a@b"), std::runtime_error);
+  // The conversation was closed all the same, before any poke.
+  const std::vector<std::string> expected = {kAccepted, "Disconnect"};
   EXPECT_EQ(ListenerEvents(listener->UniqueName()), expected);
 }
 
