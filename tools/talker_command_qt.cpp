@@ -76,16 +76,16 @@ int Listen(const Arguments& arguments) {
 int Send(const Arguments& arguments) {
   QCoreApplication app(app_argc, app_argv);
   DBusTalker talker;
-  if (arguments.size() == 2) {
+  const bool start_pair =
+      arguments.size() >= 2 && arguments[1] == "--start-pair";
+  if (start_pair && (arguments.size() == 3 ||
+                     (arguments.size() == 4 && arguments[2] == "--show-dl"))) {
+    talker.SendStartPair(arguments.size() == 4, arguments.back());
+  } else if (!start_pair && arguments.size() == 2) {
     talker.SendTalkerCommand(arguments[1]);
-  } else if (arguments.size() >= 3 && arguments[1] == "--start-pair") {
-    const bool show = arguments.size() == 4 && arguments[2] == "--show-dl";
-    if (arguments.size() == 4 && !show) {
-      throw UsageError{"unknown option " + arguments[2]};
-    }
-    talker.SendStartPair(show, arguments.back());
   } else {
-    throw UsageError{"send takes one command text"};
+    throw UsageError{"send takes one command text, or --start-pair "
+                     "[--show-dl] ADDRESS"};
   }
   if (talker.LastOutcome() == TalkerOutcome::kPoked) return 0;
   std::cerr << "quillon-tool talker: "
