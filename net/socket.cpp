@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -178,6 +179,10 @@ void TagSocket::CreateSocket() {
   const int fd = ::socket(remote_.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) SocketError(WinsockErrorFromErrno(errno));
   socket_ = fd;
+  // Commands are small and each waits for its reply: send them at once
+  // rather than holding them back for an acknowledgement.
+  const int on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
   input_.Clear();
   input_ended_ = false;
   receive_error_ = 0;

@@ -1,0 +1,4 @@
+// The SMTP client component.
+#pragma once
+
+#include "net/smtp_client.h"
