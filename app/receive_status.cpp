@@ -97,7 +97,7 @@ void TReceiveStatus::CreateComponents() {
   Progress->setRange(0, 100);
   Progress->setValue(0);
   Progress->setTextVisible(false);
-  Progress->setMaximumHeight(14);
+  Progress->setFixedSize(110, 14);
   Label6 = Named(new QLabel(Panel1), "Label6");
   Animate1 = Named(new TAnimate(Panel1), "Animate1");
   Animate1->setFixedSize(32, 32);
@@ -114,7 +114,8 @@ void TReceiveStatus::CreateComponents() {
   grid->addWidget(Progress, 2, 1);
   grid->addWidget(Label6, 2, 2);
   grid->addWidget(Animate1, 0, 3, 3, 1, Qt::AlignRight | Qt::AlignVCenter);
-  grid->setColumnStretch(1, 1);
+  // The transfer text after the bar gets the room that is left.
+  grid->setColumnStretch(2, 1);
 
   StatusBar1 = Named(new QStatusBar(this), "StatusBar1");
   StatusBar1->setSizeGripEnabled(false);

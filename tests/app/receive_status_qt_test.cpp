@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QImage>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -327,6 +328,31 @@ TEST_F(StatusWindowTest, RestoreRequestShowsAWindowStartedHidden) {
   // From then on the hook lets every event pass.
   QEvent again(TReceiveStatus::RestoreRequestEvent());
   EXPECT_FALSE(window_->RestoreHook(&again));
+}
+
+// Renders the window as a person sees it during a run, into
+// build/screenshots/status-en.png and status-is.png (scripts/screenshot
+// copies them into docs/screenshots).
+TEST_F(StatusWindowTest, RendersInBothLanguages) {
+  const fs::path folder = fs::path(QUILLON_BINARY_DIR) / "screenshots";
+  fs::create_directories(folder);
+  for (const auto& [language, file] :
+       {std::pair{"0", "status-en.png"}, std::pair{"1", "status-is.png"}}) {
+    Create({WriteParameters(1), language});
+    window_->Label2->setText("anna@example.org");
+    window_->Label4->setText("3 / 12");
+    window_->Progress->setValue(40);
+    const auto& words = window_->MultiLang1;
+    const std::string transfer = words.GetWord("idTransferred") + " 4096 " +
+                                 words.GetWord("idOf") + " 10240";
+    window_->Label6->setText(QString::fromStdString(Cp1252ToUtf8(transfer)));
+    window_->eMailRetrieving(2);
+    window_->Animate1->SetActive(true);
+    const QImage image = window_->grab().toImage();
+    ASSERT_EQ(image.size(), window_->size());
+    ASSERT_TRUE(image.save(QString::fromStdString((folder / file).string())));
+    window_.reset();
+  }
 }
 
 }  // namespace
