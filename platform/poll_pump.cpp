@@ -115,8 +115,22 @@ int PollPump::RunPosted() {
   // on the next pass, so a self-posting handler cannot starve the rest.
   std::deque<Callback> batch;
   batch.swap(posted_);
-  for (Callback& callback : batch) callback();
-  return static_cast<int>(batch.size());
+  int handled = 0;
+  while (!batch.empty()) {
+    Callback callback = std::move(batch.front());
+    batch.pop_front();
+    try {
+      callback();
+    } catch (...) {
+      // The calls still waiting in this batch stay queued, ahead of any
+      // posted meanwhile, and the exception goes on to the waiter.
+      posted_.insert(posted_.begin(), std::make_move_iterator(batch.begin()),
+                     std::make_move_iterator(batch.end()));
+      throw;
+    }
+    ++handled;
+  }
+  return handled;
 }
 
 int PollPump::RunDueTimers() {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -142,6 +143,23 @@ TEST(CurrentPump, InstalledPumpIsUsedAndUninstallRestoresTheDefault) {
   EXPECT_TRUE(ran);
   InstallPump(nullptr);
   EXPECT_EQ(&CurrentPump(), &default_pump);
+}
+
+}  // namespace
+}  // namespace quillon
+
+namespace quillon {
+namespace {
+
+TEST(PollPumpPosting, CallsQueuedBehindARaisingCallAreKept) {
+  PollPump pump;
+  bool later_ran = false;
+  pump.Post([] { throw std::runtime_error("handler failed"); });
+  pump.Post([&] { later_ran = true; });
+  EXPECT_THROW(pump.DispatchPending(), std::runtime_error);
+  EXPECT_FALSE(later_ran);
+  pump.DispatchPending();
+  EXPECT_TRUE(later_ran);
 }
 
 }  // namespace
