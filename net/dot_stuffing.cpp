@@ -27,4 +27,20 @@ void DotStuffStream(TStream& source, TStream& target) {
   }
 }
 
+std::string UnstuffDataBlock(std::string_view block) {
+  if (block == ".\r\n") return {};
+  if (block.ends_with("\r\n.\r\n")) block.remove_suffix(3);
+  std::string text;
+  text.reserve(block.size());
+  std::size_t start = 0;
+  while (start < block.size()) {
+    std::size_t end = block.find('\n', start);
+    end = end == std::string_view::npos ? block.size() : end + 1;
+    if (block[start] == '.') ++start;
+    text.append(block.substr(start, end - start));
+    start = end;
+  }
+  return text;
+}
+
 }  // namespace quillon

@@ -18,4 +18,8 @@ std::string DotStuff(std::string_view chunk, bool& at_line_start);
 // Writes `source` (from its start) dot-stuffed to `target`.
 void DotStuffStream(TStream& source, TStream& target);
 
+// The text of a received data block (as ReceiveData leaves it): the final
+// "." line dropped and one leading dot removed from every line.
+std::string UnstuffDataBlock(std::string_view block);
+
 }  // namespace quillon

@@ -1,0 +1,142 @@
+// quillon-tool pop3, run as a program against a private Dovecot.
+#include <stdio.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/temp_file.h"
+#include "tests/support/dovecot_server.h"
+
+namespace quillon {
+namespace {
+
+using json = nlohmann::json;
+using test::DovecotServer;
+
+struct ToolRun {
+  int exit_code = -1;
+  std::string output;
+};
+
+// Runs quillon-tool with `arguments` (shell words), stdout captured.
+ToolRun RunTool(const std::string& arguments) {
+  const std::string command =
+      std::string(QUILLON_BINARY_DIR "/bin/quillon-tool ") + arguments + " 2>&1";
+  ToolRun run;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  std::size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, got);
+  const int status = ::pclose(pipe);
+  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class Pop3Command : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!DovecotServer::Available()) GTEST_SKIP() << "Dovecot is not available";
+    dovecot = std::make_unique<DovecotServer>();
+    messages = {"Subject: one\r\n\r\n.dot first\r\nbody\r\n",
+                "Subject: two\r\nX-Long: " + std::string(3000, 'x') + "\r\n\r\n" +
+                    std::string(200000, 'b') + "\r\n",
+                "Subject: three\r\n\r\nno final line break"};
+    for (const std::string& message : messages) dovecot->Deliver("joe", message);
+    directory = std::filesystem::path(TempDirectory()) /
+                ("pop3-command-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(directory);
+    ::setenv("QUILLON_TEST_PASSWORD", "secret", 1);
+  }
+  void TearDown() override { std::filesystem::remove_all(directory); }
+  std::string Base() const {
+    return "pop3 --server " + dovecot->Pop3Address() +
+           " --user joe --password-env QUILLON_TEST_PASSWORD ";
+  }
+  std::unique_ptr<DovecotServer> dovecot;
+  std::vector<std::string> messages;
+  std::filesystem::path directory;
+};
+
+TEST_F(Pop3Command, StatListAndTop) {
+  ToolRun run = RunTool(Base() + "stat");
+  ASSERT_EQ(run.exit_code, 0) << run.output;
+  json stat = json::parse(run.output);
+  EXPECT_EQ(stat["messages"], 3);
+
+  run = RunTool(Base() + "list 2");
+  ASSERT_EQ(run.exit_code, 0) << run.output;
+  EXPECT_EQ(json::parse(run.output)["size"], messages[1].size());
+
+  run = RunTool(Base() + "top 1");
+  ASSERT_EQ(run.exit_code, 0) << run.output;
+  EXPECT_EQ(json::parse(run.output)["headers"], json::array({"Subject: one"}));
+}
+
+TEST_F(Pop3Command, RetrWritesTheMessageBytes) {
+  std::filesystem::create_directories(directory);
+  const auto file = directory / "two.eml";
+  const ToolRun run = RunTool(Base() + "retr 2 --output " + file.string());
+  ASSERT_EQ(run.exit_code, 0) << run.output;
+  EXPECT_EQ(ReadFile(file), messages[1]);
+  EXPECT_EQ(dovecot->CountMessages("joe"), 3);
+}
+
+TEST_F(Pop3Command, FetchAllKeepsOrDeletes) {
+  ToolRun run = RunTool(Base() + "fetch-all " + directory.string());
+  ASSERT_EQ(run.exit_code, 0) << run.output;
+  EXPECT_EQ(json::parse(run.output)["fetched"], 3);
+  EXPECT_EQ(ReadFile(directory / "1.eml"), messages[0]);
+  EXPECT_EQ(ReadFile(directory / "2.eml"), messages[1]);
+  // Dovecot ends the last line itself.
+  EXPECT_EQ(ReadFile(directory / "3.eml"), messages[2] + "\r\n");
+  EXPECT_EQ(dovecot->CountMessages("joe"), 3);
+
+  run = RunTool(Base() + "fetch-all " + directory.string() + " --delete");
+  ASSERT_EQ(run.exit_code, 0) << run.output;
+  EXPECT_EQ(json::parse(run.output)["deleted"], 3);
+  EXPECT_EQ(dovecot->CountMessages("joe"), 0);
+}
+
+TEST_F(Pop3Command, FailuresNeverShowThePassword) {
+  ToolRun run = RunTool("pop3 --server " + dovecot->Pop3Address() +
+                        " --user joe --password not-the-one stat");
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.output.find("-ERR"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("not-the-one"), std::string::npos) << run.output;
+
+  run = RunTool("pop3 --server " + dovecot->Pop3Address() +
+                " --user joe --password not-the-one --trace stat");
+  EXPECT_NE(run.output.find("C: PASS ****"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("not-the-one"), std::string::npos) << run.output;
+
+  run = RunTool(Base() + "dele 9");
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(dovecot->CountMessages("joe"), 3);
+}
+
+TEST_F(Pop3Command, MissingPasswordIsAUsageError) {
+  ::unsetenv("QUILLON_PASSWORD");
+  const ToolRun run = RunTool("pop3 --server " + dovecot->Pop3Address() + " --user joe stat");
+  EXPECT_EQ(run.exit_code, 2);
+  EXPECT_NE(run.output.find("QUILLON_PASSWORD"), std::string::npos) << run.output;
+}
+
+}  // namespace
+}  // namespace quillon
