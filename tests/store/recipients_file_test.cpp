@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "store/message_recipients.h"
 #include "store/record_file.h"
 #include "tests/store/store_test_support.h"
 
@@ -92,6 +93,26 @@ TEST(RecipientsSummary, LinesWithoutSeparatorGiveBareBrackets) {
   EXPECT_EQ(summary.ToList, " <>| <abc>");
   EXPECT_EQ(summary.SenderEntry, " <>");
   EXPECT_EQ(summary.CcList, "");
+}
+
+TEST(RecipientsOfMessage, ListsRecipientsAttachmentsAndSenderOfTheMessage) {
+  TmsMessage message;
+  message.Recipients().AddAddress("a@x", "Ann");
+  message.CC().AddAddress("c@x", "Cy");
+  message.BCC().AddAddress("b@x", "Bo");
+  message.BCC().AddAddress("b2@x", "");
+  auto attachment = std::make_unique<TmsAttItem>();
+  attachment->SetFileName("report.pdf");
+  message.Attachments().Add(std::move(attachment));
+  message.Sender().SetAddress("s@y");
+  message.Sender().SetName("Sue");
+  EXPECT_EQ(FormatRecipientsText(RecipientsFileContentOf(message)),
+            "RC:a@x" + S + "Ann" + S + "-1\r\n" +
+            "BC:b@x" + S + "Bo" + S + "-1\r\n" +
+            "BC:b2@x" + S + S + "-1\r\n" +
+            "CC:c@x" + S + "Cy" + S + "-1\r\n" +
+            "AT:report.pdf\r\n" +
+            "SE:s@y" + S + "Sue" + S + "-1\r\n");
 }
 
 class RecipientsFileTest : public test::StoreDirectoryTest {};
