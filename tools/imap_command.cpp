@@ -1,0 +1,240 @@
+// quillon-tool imap: talk to an IMAP4 server with the program's own client.
+// Output is JSON; 8-bit texts travel as Latin-1 code points.
+#include <filesystem>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "mail/message.h"
+#include "net/imap_client.h"
+#include "platform/code_pages.h"
+#include "platform/text.h"
+#include "tools/command_registry.h"
+#include "tools/support/sha256.h"
+
+namespace quillon::tool {
+namespace {
+
+using json = nlohmann::ordered_json;
+
+const char kDriverItems[] = "(FLAGS INTERNALDATE RFC822 ENVELOPE)";
+
+struct ImapOptions {
+  std::string server;
+  std::string user;
+  std::string password;
+  int timeout = 60;
+  bool trace = false;
+  Arguments rest;  // the subcommand and its arguments
+};
+
+ImapOptions ParseOptions(const Arguments& arguments) {
+  ImapOptions options;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    const bool has_value = i + 1 < arguments.size();
+    if (argument == "--server" && has_value) {
+      options.server = arguments[++i];
+    } else if (argument == "--user" && has_value) {
+      options.user = arguments[++i];
+    } else if (argument == "--password" && has_value) {
+      options.password = arguments[++i];
+    } else if (argument == "--timeout" && has_value) {
+      if (!TryStrToInt(arguments[++i], options.timeout) || options.timeout < 1) {
+        throw UsageError{"--timeout takes a number of seconds"};
+      }
+    } else if (argument == "--trace") {
+      options.trace = true;
+    } else {
+      options.rest.push_back(argument);
+    }
+  }
+  if (options.server.empty()) throw UsageError{"--server is required"};
+  if (options.rest.empty()) throw UsageError{"missing subcommand"};
+  return options;
+}
+
+// ---- message description (the fields of "mime decode") ----
+
+json AddressJson(const TmsMailAddress& address) {
+  return json{{"name", Latin1ToUtf8(address.Name())}, {"address", Latin1ToUtf8(address.Address())}};
+}
+
+json AddressListJson(const TmsAddressList& list) {
+  json items = json::array();
+  for (int i = 0; i < list.Count(); ++i) items.push_back(AddressJson(list.Items(i)));
+  return items;
+}
+
+json LinesJson(const TStringList& lines) {
+  json items = json::array();
+  for (const std::string& line : lines) items.push_back(Latin1ToUtf8(line));
+  return items;
+}
+
+const char* TransferEncodingName(TAttEncoding encoding) {
+  if (encoding == TAttEncoding::aeBase64) return "base64";
+  if (encoding == TAttEncoding::aeQuotedPrintable) return "quoted-printable";
+  return "7bit";
+}
+
+json AttachmentsJson(const TmsAttList& attachments) {
+  json items = json::array();
+  for (int i = 0; i < attachments.Count(); ++i) {
+    const TmsAttItem& item = attachments.Items(i);
+    const std::string& data = item.Data().Data();
+    items.push_back(json{{"file_name", Latin1ToUtf8(item.FileName())},
+                         {"content_type", Latin1ToUtf8(item.ContentType())},
+                         {"transfer_encoding", TransferEncodingName(item.TransferEncoding())},
+                         {"size", data.size()},
+                         {"sha256", Sha256Hex(data)}});
+  }
+  return items;
+}
+
+json MessageJson(const TmsMessage& message) {
+  const TPriority priority = message.Priority();
+  return json{
+      {"sender", AddressJson(message.Sender())},
+      {"recipients", AddressListJson(message.Recipients())},
+      {"cc", AddressListJson(message.CC())},
+      {"bcc", AddressListJson(message.BCC())},
+      {"subject", Latin1ToUtf8(message.Subject())},
+      {"priority", priority == TPriority::ptHigh  ? "high"
+                   : priority == TPriority::ptLow ? "low"
+                                                  : "normal"},
+      {"return_receipt", message.ReturnReceipt()},
+      {"content_type", Latin1ToUtf8(message.ContentType())},
+      {"encoding", message.Encoding() == TMsgEncoding::meUU ? "uu" : "mime"},
+      {"charset", message.CharSet() == TCharSet::csISO8859 ? "iso-8859-1" : "us-ascii"},
+      {"headers", LinesJson(message.Headers())},
+      {"body", LinesJson(message.Body())},
+      {"attachments", AttachmentsJson(message.Attachments())},
+  };
+}
+
+// ---- the session ----
+
+void Configure(TImap4Client& client, TMailboxList& mailboxes, const ImapOptions& options) {
+  client.SetServer(options.server);
+  client.SetAllMailboxes(&mailboxes);
+  client.SetUserName(options.user);
+  client.SetPassword(options.password);
+  client.SetTimeOut(options.timeout);
+  client.SetOpenAsReadOnly(false);
+  if (options.trace) {
+    client.OnTrace = [](const std::string& line) { std::cerr << line << "\n"; };
+  }
+}
+
+// The driver's start: log in, capabilities, subscribed and listed mailboxes.
+void Start(TImap4Client& client) {
+  client.Connect();
+  client.Capability();
+  client.Lsub("", "%");
+  client.List("", "%");
+}
+
+json MailboxesJson(const TMailboxList& mailboxes) {
+  json items = json::array();
+  for (int i = 0; i < mailboxes.Count(); ++i) {
+    const TMailBox& mailbox = mailboxes.Items(i);
+    items.push_back(json{{"name", Latin1ToUtf8(mailbox.Name())},
+                         {"delimiter", Latin1ToUtf8(mailbox.Delimiter())},
+                         {"flags", Latin1ToUtf8(mailbox.Flags())},
+                         {"subscribed", mailbox.Subscribed()}});
+  }
+  return items;
+}
+
+json SelectedJson(TImap4Client& client) {
+  TMailBox& mailbox = client.CurrentMailbox();
+  return json{{"mailbox", Latin1ToUtf8(client.MailBox())},
+              {"exists", client.ExistsCount()},
+              {"recent", client.RecentCount()},
+              {"flags", Latin1ToUtf8(client.FlagList())},
+              {"uidvalidity", mailbox.UIDValidity()},
+              {"first_unseen", mailbox.FirstUnseen()}};
+}
+
+json FetchAllJson(TImap4Client& client, const std::string& directory, bool expunge) {
+  std::filesystem::create_directories(directory);
+  json messages = json::array();
+  client.OnRetrieved = [&](TagSocket&, int number) {
+    TMailBox& mailbox = client.CurrentMailbox();
+    auto& message = dynamic_cast<TmsImapMessage&>(mailbox.Items(mailbox.Count() - 1));
+    const std::string path = directory + "/" + std::to_string(number) + ".eml";
+    message.SaveToFile(path);
+    messages.push_back(json{{"number", number},
+                            {"file", Latin1ToUtf8(path)},
+                            {"flags", MessageFlagText(message.ServerFlags())},
+                            {"internal_date", Latin1ToUtf8(message.InternalDate())},
+                            {"message", MessageJson(message)}});
+    // Saved and described: the tool need not hold it any longer.
+    mailbox.Remove(&message);
+  };
+  if (client.ExistsCount() > 0) {
+    client.CurrentMailbox().Clear();
+    client.FetchAll(!expunge, kDriverItems);
+    if (expunge) client.Expunge();
+  }
+  return json{{"selected", SelectedJson(client)}, {"messages", messages}};
+}
+
+json RunSubcommand(TImap4Client& client, TMailboxList& mailboxes, const Arguments& rest) {
+  const std::string& name = rest[0];
+  if (name == "capability" && rest.size() == 1) {
+    client.Connect();
+    const std::string text = client.Capability();
+    return json{{"capability", Latin1ToUtf8(text)}, {"literal_plus", client.LiteralPlus()}};
+  }
+  if (name == "list" && rest.size() == 1) {
+    Start(client);
+    return MailboxesJson(mailboxes);
+  }
+  if (name == "select" && rest.size() == 2) {
+    Start(client);
+    client.SetMailBox(rest[1]);
+    return SelectedJson(client);
+  }
+  if (name == "fetch-all" && (rest.size() == 3 || (rest.size() == 4 && rest[3] == "--expunge"))) {
+    Start(client);
+    client.SetMailBox(rest[1]);
+    return FetchAllJson(client, rest[2], rest.size() == 4);
+  }
+  throw UsageError{"unknown subcommand or wrong arguments: " + name};
+}
+
+int ImapCommand(const Arguments& arguments) {
+  const ImapOptions options = ParseOptions(arguments);
+  TMailboxList mailboxes;
+  TImap4Client client;
+  Configure(client, mailboxes, options);
+  json result;
+  try {
+    result = RunSubcommand(client, mailboxes, options.rest);
+  } catch (const UsageError&) {
+    throw;
+  } catch (const std::exception& error) {
+    client.Close();
+    std::cout << json{{"error", Latin1ToUtf8(error.what())}}.dump(2) << "\n";
+    return 1;
+  }
+  client.Disconnect();
+  std::cout << result.dump(2) << "\n";
+  return 0;
+}
+
+const CommandRegistration kImapRegistration(
+    "imap",
+    "  imap --server HOST[:PORT] --user U --password P [--timeout S] [--trace] SUBCOMMAND\n"
+    "    capability                      the server's capabilities\n"
+    "    list                            LSUB and LIST \"\" \"%\": the mailboxes\n"
+    "    select MBOX                     EXISTS, RECENT, flags, UIDVALIDITY of MBOX\n"
+    "    fetch-all MBOX DIR [--expunge]  FETCH 1:* (FLAGS INTERNALDATE RFC822 ENVELOPE),\n"
+    "                                    each message saved as DIR/N.eml and described;\n"
+    "                                    --expunge: the fetched ones \\Deleted, EXPUNGE\n",
+    ImapCommand);
+
+}  // namespace
+}  // namespace quillon::tool
