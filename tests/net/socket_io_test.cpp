@@ -320,5 +320,44 @@ TEST(EventOrder, CodeWithoutTextIsNumbered) {
   }
 }
 
+
+TEST(EventOrder, CancelDuringHostLookup) {
+  RecordingSocket socket;
+  socket.SetServer("slow-name.invalid:110");
+  CurrentPump().Post([&] { socket.Cancel(); });
+  EXPECT_THROW(socket.Open(), ECanceledError);
+  // No socket yet: nothing to close.
+  EXPECT_EQ(socket.events,
+            (std::vector<std::string>{"Cancel", "Error Operation has been canceled"}));
+}
+
+TEST(EventOrder, TimeOutBetweenDataChunks) {
+  ScriptedServer server("R: first part\\r\\n\nH\n");
+  RecordingSocket socket;
+  socket.SetTimeOut(1);
+  socket.OpenAndConnect(server.Address());
+  TMemoryStream stream;
+  EXPECT_THROW(socket.ReceiveData(stream, 0), ETimedOutError);
+  EXPECT_EQ(stream.Data(), "first part\r\n");
+  EXPECT_EQ(socket.events, (std::vector<std::string>{"Error Operation timed out",
+                                                     "Closing", "Closed"}));
+}
+
+TEST(SendStream, WaitsForRoomWhenTheServerReadsLate) {
+  // More than the socket buffers hold, so sends must wait for room.
+  std::string content;
+  while (content.size() < 16 * 1024 * 1024) content += std::string(1000, 'z') + "\r\n";
+  content += ".\r\n";
+  ScriptedServer server(Script().Pause(std::chrono::milliseconds(300)).ReadData());
+  RecordingSocket socket;
+  socket.OpenAndConnect(server.Address());
+  TMemoryStream stream;
+  stream.Write(content);
+  socket.SendStream(stream);
+  EXPECT_EQ(server.Finish(), "");
+  ASSERT_EQ(server.DataBlocks().size(), 1u);
+  EXPECT_TRUE(server.DataBlocks()[0] == content);
+}
+
 }  // namespace
 }  // namespace quillon
