@@ -176,6 +176,22 @@ TEST_F(MessageStoreTest, MessageNumberMinusOneLeavesTheHighestNumber) {
   EXPECT_EQ(NewMessageNumber(), 8);
 }
 
+TEST_F(MessageStoreTest, AHigherNumberBecomesTheHighestNumber) {
+  WriteBytes(kMessagesFileName, MessagesHeader(0, 7));
+  StoreMessage(Values(100));
+  StoreMessage(Values(50));
+  EXPECT_EQ(Le32At(Messages(), 0), 2);
+  EXPECT_EQ(Le32At(Messages(), 4), 100);
+}
+
+TEST_F(MessageStoreTest, WithoutAFolderTheRecordAndEntryHoldMinusOne) {
+  StoredMessageValues values = Values(1);
+  values.FolderId = -1;
+  StoreMessage(values);
+  EXPECT_EQ(Le32At(RecordAt(Messages(), kRecord, 1), 12), -1);
+  EXPECT_EQ(Le32At(RecordAt(FolderIndex(), 16, 1), 0), -1);
+}
+
 TEST_F(MessageStoreTest, NumbersHandedOutAreNeverHandedOutAgain) {
   int first = NewMessageNumber();
   int second = NewMessageNumber();
