@@ -324,6 +324,10 @@ void TImap4Client::ReadResponseLine(std::string& line) {
     Close();
     throw;
   }
+  // The clock is off between lines: handlers that run while a response is
+  // handled (storing a fetched message, say) do not eat into the time-out
+  // of the next line.
+  StopClock();
   line = assembler_.TakeLine();
   if (line.size() > kTracedBytes) {
     Trace("S: ", line.substr(0, kTracedBytes) + "... <" + std::to_string(line.size()) + " bytes>");

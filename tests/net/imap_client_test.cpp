@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
 #include "net/net_errors.h"
+#include "platform/poll_pump.h"
 #include "tests/support/scripted_server.h"
 
 namespace quillon {
@@ -380,6 +382,77 @@ TEST_F(ImapClientTest, CommandsAreSentThroughTheProgressEvent) {
   const int length = static_cast<int>(std::string("A0 LOGIN joe secret\r\n").size());
   EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{{100, length}, {0, 0}}));
   Finish();
+}
+
+// A poll pump whose repeating timers a test can also tick by hand, standing
+// in for seconds that pass while a handler works.
+class HandTickedPump : public MessagePump {
+ public:
+  TimerId AddTimer(std::chrono::milliseconds interval, bool repeating,
+                   Callback callback) override {
+    const TimerId id = inner_.AddTimer(interval, repeating, callback);
+    timers_[id] = std::move(callback);
+    return id;
+  }
+  void RemoveTimer(TimerId timer) override {
+    timers_.erase(timer);
+    inner_.RemoveTimer(timer);
+  }
+  WatchId AddWatch(int fd, unsigned events, std::function<void(unsigned)> callback) override {
+    return inner_.AddWatch(fd, events, std::move(callback));
+  }
+  void SetWatchEvents(WatchId watch, unsigned events) override {
+    inner_.SetWatchEvents(watch, events);
+  }
+  void RemoveWatch(WatchId watch) override { inner_.RemoveWatch(watch); }
+  void Post(Callback callback) override { inner_.Post(std::move(callback)); }
+  void DispatchPending() override { inner_.DispatchPending(); }
+  void WaitForEvents(Clock::time_point deadline) override { inner_.WaitForEvents(deadline); }
+  int Run() override { return inner_.Run(); }
+  void Quit(int exit_code) override { inner_.Quit(exit_code); }
+
+  void TickAll(int times) {
+    for (int i = 0; i < times; ++i) {
+      const std::map<TimerId, Callback> timers = timers_;
+      for (const auto& [id, callback] : timers) callback();
+    }
+  }
+
+ private:
+  PollPump inner_;
+  std::map<TimerId, Callback> timers_;
+};
+
+TEST(ImapClientClock, TimeSpentInAHandlerDoesNotTimeOutTheNextLine) {
+  HandTickedPump pump;
+  InstallPump(&pump);
+  struct Uninstall {
+    ~Uninstall() { InstallPump(nullptr); }
+  } uninstall;
+  std::string script = std::string(kGreeting) + "C: A0 LOGIN joe secret\nS: A0 OK\n"
+                       "C: A1 FETCH 1:2 (RFC822)\n";
+  for (int n : {1, 2}) {
+    script += "R: * " + std::to_string(n) + " FETCH (RFC822 {310}\\r\\n" +
+              Escaped(Message310()) + ")\\r\\n\n";
+  }
+  script += "S: A1 OK\n";
+  ScriptedServer server(script);
+  TImap4Client client;
+  client.SetServer(server.Address());
+  client.SetUserName("joe");
+  client.SetPassword("secret");
+  client.SetTimeOut(5);
+  client.SetMailBox("INBOX");
+  int retrieved = 0;
+  client.OnRetrieved = [&](TagSocket&, int) {
+    ++retrieved;
+    pump.TickAll(10);  // ten seconds go by while the message is stored
+  };
+  client.Connect();
+  client.Fetch("1:2", "(RFC822)");
+  EXPECT_EQ(retrieved, 2);
+  EXPECT_EQ(server.Finish(), "");
+  client.Close();
 }
 
 TEST(ImapUntagged, ExpungeRenumbersMessagesOfTheSelectedMailbox) {
