@@ -145,6 +145,8 @@ int FieldCount(std::string_view text, char separator) {
 std::string GetField(std::uint16_t index, std::string_view text,
                      char separator) {
   if (index == 0 || FieldCount(text, separator) < index) return {};
+  // FieldCount counted at least index - 1 separators in a prefix of the
+  // text, so each of these searches finds one.
   std::size_t start = 0;
   for (int skipped = 1; skipped < index; ++skipped) {
     start = text.find(separator, start) + 1;
