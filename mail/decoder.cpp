@@ -33,6 +33,15 @@ void DecodeQPLines(TStringList& lines) {
   lines.SetText(decoded.Data());
 }
 
+bool EndsWithCRLF(const std::string& data) {
+  return data.size() >= 2 && data.compare(data.size() - 2, 2, kCRLF) == 0;
+}
+
+// A quoted-printable line that adds a line break when decoded.
+bool IsHardLineEnd(const std::string& line) {
+  return line.empty() || (line.back() != '=' && line.back() != '\x1a');
+}
+
 // The POP3 terminator line is not part of the data it follows.
 void DropTerminator(TStringList& lines, bool end_of_data) {
   if (end_of_data && !lines.empty() && lines.back() == ".") lines.pop_back();
@@ -156,11 +165,19 @@ void TmsCustomDecoder::DecodePlainBody() {
   while (NextLine(line)) {
     if (IsUUBegin(line)) {
       message_.SetEncoding(TMsgEncoding::meUU);
+      DropSeparatorLine();
       ExtractUUFiles(line);
       return;
     }
     message_.Body().push_back(line);
   }
+}
+
+// The empty line before a "begin" line separates the file from the text
+// (the encoder writes one); it is not body text.
+void TmsCustomDecoder::DropSeparatorLine() {
+  TStringList& body = message_.Body();
+  if (!body.empty() && body.back().empty()) body.pop_back();
 }
 
 void TmsCustomDecoder::ExtractUUFiles(std::string begin_line) {
@@ -187,6 +204,7 @@ void TmsCustomDecoder::ExtractUUFiles(std::string begin_line) {
       if (!found_begin && !end_word) message_.Body().push_back(line);
     }
     if (!found_begin) return;
+    DropSeparatorLine();
     begin_line = line;
   }
 }
@@ -263,13 +281,20 @@ void TmsCustomDecoder::ReadPartData(TmsAttItem& item, PartEncoding encoding,
   }
   end_line = line;
   if (!bounded) DropTerminator(collected, lines_.EndOfData());
+  // The line break before a delimiter belongs to the delimiter (RFC 2046),
+  // not to the data: without this each forward would add one.
+  const bool delimited = bounded && !lines_.EndOfData() && !collected.empty();
   if (encoding == PartEncoding::kQuotedPrintable) {
-    TQuotedPrintable(item.Data(), collected).Decode();
+    TMemoryStream decoded;
+    TQuotedPrintable(decoded, collected).Decode();
+    data = decoded.Data();
+    if (delimited && EndsWithCRLF(data) && IsHardLineEnd(collected.back())) data.resize(data.size() - 2);
   } else if (encoding == PartEncoding::kSevenBit) {
     for (const std::string& text : collected) {
       data.append(text);
       data.append(kCRLF);
     }
+    if (delimited) data.resize(data.size() - 2);
   }
   item.Data().Write(data);
   item.Data().SetPosition(0);

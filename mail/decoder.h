@@ -41,6 +41,7 @@ class TmsCustomDecoder {
   void DecodeTextBody();
   void DecodeBase64TextBody();
   void DecodePlainBody();
+  void DropSeparatorLine();
   void ExtractUUFiles(std::string begin_line);
   bool ReadUUFile(TmsAttItem& item);
   void DecodeSinglePart();

@@ -180,7 +180,7 @@ TEST(Decoder, NestedAlternativeThenPdf) {
   ASSERT_EQ(message->Attachments().Count(), 2);
   EXPECT_EQ(message->Attachments().Items(0).FileName(), "_alt.0");
   EXPECT_EQ(message->Attachments().Items(0).ContentType(), "text/html");
-  EXPECT_EQ(DataOf(*message, 0), "<b>html=</b>\r\n");
+  EXPECT_EQ(DataOf(*message, 0), "<b>html=</b>");
   EXPECT_EQ(message->Attachments().Items(1).FileName(), "doc.pdf");
   EXPECT_EQ(DataOf(*message, 1), kPdfBytes);
   EXPECT_EQ(message->ContentType(), "multipart/mixed");
@@ -206,7 +206,7 @@ TEST(Decoder, TopLevelAlternative) {
   EXPECT_EQ(message->Body(), (TStringList{"plain"}));
   ASSERT_EQ(message->Attachments().Count(), 1);
   EXPECT_EQ(message->Attachments().Items(0).FileName(), "_alt.0");
-  EXPECT_EQ(DataOf(*message, 0), "<i>html</i>\r\n");
+  EXPECT_EQ(DataOf(*message, 0), "<i>html</i>");
   EXPECT_EQ(message->ContentType(), "multipart/alternative");
 }
 
@@ -235,7 +235,7 @@ TEST(Decoder, SevenBitPartLinesAreNotCut) {
                              "--b", "", "body", "--b", "Content-Type: text/x-log; name=\"l.log\"",
                              "", long_line, ".", "--b--"}));
   ASSERT_EQ(message->Attachments().Count(), 1);
-  EXPECT_EQ(DataOf(*message, 0), long_line + "\r\n.\r\n");
+  EXPECT_EQ(DataOf(*message, 0), long_line + "\r\n.");
 }
 
 TEST(Decoder, UUEncodedFilesInPlainMessageKeepAllText) {
