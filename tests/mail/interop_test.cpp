@@ -66,7 +66,7 @@ std::vector<fs::path> MessageFiles(const fs::path& directory) {
 
 std::vector<fs::path> AllSampleMessages() {
   std::vector<fs::path> files = MessageFiles(QUILLON_CORPUS_DIR);
-  for (const fs::path& extra : {fs::path(QUILLON_SOURCE_DIR) / "fuzz/corpus/decoder",
+  for (const fs::path& extra : {fs::path(QUILLON_SOURCE_DIR) / "fuzz/corpus/mime_decoder",
                                 fs::path("/usr/lib/python3/dist-packages/test/test_email/data")}) {
     auto more = MessageFiles(extra);
     files.insert(files.end(), more.begin(), more.end());
