@@ -478,6 +478,28 @@ TEST(ImapUntagged, ExpungeRenumbersMessagesOfTheSelectedMailbox) {
   EXPECT_EQ(dynamic_cast<TmsImapMessage&>(inbox.Items(2)).State(), TImapMessageState::kExpunged);
 }
 
+TEST(ImapUntagged, DeclinedOverwriteLeavesTheMessageAndReportsNothing) {
+  TImap4Client client;
+  client.SetMailBox("INBOX");
+  std::vector<std::string> events;
+  client.OnMessageAlreadyExist = [&](TagSocket&, bool& overwrite) {
+    events.push_back("AlreadyExist");
+    overwrite = false;
+  };
+  client.OnRetrieved = [&](TagSocket&, int n) { events.push_back("Retrieved " + std::to_string(n)); };
+  const std::string content = "Subject: new\r\n\r\nbody\r\n";
+  client.HandleUntagged("1 FETCH (FLAGS (\\Seen) RFC822 {" + std::to_string(content.size()) +
+                        "}" + content + ")");
+  EXPECT_EQ(events, std::vector<std::string>{"AlreadyExist"});
+  ASSERT_EQ(client.CurrentMailbox().Count(), 1);
+  EXPECT_EQ(client.CurrentMailbox().Items(0).Subject(), "");
+  // Without a handler the content is loaded over the existing message.
+  client.OnMessageAlreadyExist = nullptr;
+  client.HandleUntagged("1 FETCH (RFC822 {" + std::to_string(content.size()) + "}" + content + ")");
+  EXPECT_EQ(client.CurrentMailbox().Items(0).Subject(), "new");
+  EXPECT_EQ(events, (std::vector<std::string>{"AlreadyExist", "Retrieved 1"}));
+}
+
 TEST(ImapUntagged, KeywordInFetchFlagsRaisesButNotInUntaggedFlags) {
   TImap4Client client;
   client.SetMailBox("INBOX");
