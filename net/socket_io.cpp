@@ -46,6 +46,9 @@ void TagSocket::SendLine(const std::string& text) {
 
 void TagSocket::SendSecretLine(const std::string& text, std::size_t visible) {
   if (!Connected()) SocketError(kMsgNotConnected);
+  if (text.find_first_of("\r\n") != std::string::npos) {
+    SocketError(kMsgLineBreakInCommand);
+  }
   TagWinsock::Instance().RequireLoaded();
   if (visible >= text.size()) {
     Trace("C: ", text);

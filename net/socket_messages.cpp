@@ -23,6 +23,7 @@ const std::map<int, std::string>& MessageTable() {
       {57012, "Winsock not found"},
       {57013, "Server reply too long"},
       {57014, "Received data too long"},
+      {57015, "Command contains a line break"},
       {57102, "MailMessage property must be assigned"},
       {57103, "UserName property is required"},
       {57104, "Password property is required"},

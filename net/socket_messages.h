@@ -23,6 +23,9 @@ inline constexpr int kMsgWinsockNotFound = 57012;     // "Winsock not found"
 // connection is closed when they are passed, since its framing is lost.
 inline constexpr int kMsgReplyTooLong = 57013;        // "Server reply too long"
 inline constexpr int kMsgDataTooLong = 57014;         // "Received data too long"
+// A command line must stay one line: text that carries CR or LF (say, an
+// address taken from a received message) could smuggle in commands.
+inline constexpr int kMsgLineBreakInCommand = 57015;  // "Command contains a line break"
 // Numbers of the mail layer that the protocol clients raise through
 // SocketError.
 inline constexpr int kMsgMailMessageRequired = 57102; // "MailMessage property must be assigned"

@@ -167,6 +167,22 @@ TEST_F(Pop3Client, MissingCredentialsFailBeforeAnyNetworkUse) {
                                               "Error Password property is required"}));
 }
 
+
+TEST_F(Pop3Client, PasswordWithALineBreakIsRefusedUnseen) {
+  ScriptedServer server("S: +OK\nC: USER joe\nS: +OK\nC: QUIT\nS: +OK\n");
+  pop.SetPassword("secret\r\nDELE 1");
+  pop.SetServer(server.Address());
+  try {
+    pop.Connect();
+    FAIL() << "logged in";
+  } catch (const ESocketError& error) {
+    EXPECT_STREQ(error.what(), "Command contains a line break");
+  }
+  for (const std::string& line : trace) EXPECT_EQ(line.find("secret"), std::string::npos);
+  pop.Disconnect();
+  EXPECT_EQ(server.Finish(), "");
+}
+
 TEST_F(Pop3Client, RetrieveFiresItsEventsInOrderWithTheSameIndex) {
   ScriptedServer server(std::string(kLogin) +
                         "C: LIST 2\nS: +OK 2 1205\n"

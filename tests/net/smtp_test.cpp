@@ -264,6 +264,23 @@ TEST_F(SmtpClient, RefusedQuit) {
   EXPECT_TRUE(smtp.Connected());
 }
 
+
+TEST_F(SmtpClient, AddressWithALineBreakCannotSmuggleACommand) {
+  message.Recipients().Clear();
+  message.Recipients().AddAddress("victim@example.org>\r\nRCPT TO:<attacker@example.org", "");
+  ScriptedServer server(std::string(kGreeting) +
+                        "C: MAIL FROM:<me@example.org>\nS: 250 ok\nC: QUIT\nS: 221 bye\n");
+  ConnectTo(server);
+  try {
+    smtp.Send();
+    FAIL() << "sent";
+  } catch (const ESocketError& error) {
+    EXPECT_STREQ(error.what(), "Command contains a line break");
+  }
+  smtp.Disconnect();  // the next line the server sees is QUIT
+  EXPECT_EQ(server.Finish(), "");
+}
+
 struct StuffCase {
   const char* name;
   const char* text;
