@@ -137,6 +137,26 @@ TEST(SocketConnection, UnloadedSocketLayerRefusesEveryCall) {
   EXPECT_TRUE(TagWinsock::Instance().Loaded());
 }
 
+
+class RecordingDialUp : public DialUpLink {
+ public:
+  void Connect() override { calls.push_back("Dial"); }
+  void HangUp() override { calls.push_back("HangUp"); }
+  std::vector<std::string> calls;
+};
+
+TEST(SocketConnection, AttachedDialUpIsAskedBeforeOpeningAndAfterClosing) {
+  ScriptedServer server("S: +OK\n");
+  RecordingDialUp dial_up;
+  RecordingSocket socket;
+  socket.SetRAS(&dial_up);
+  socket.OnOpen = [&](TagSocket&) { dial_up.calls.push_back("Open"); };
+  socket.OpenAndConnect(server.Address());
+  socket.Close();
+  socket.Close();  // hangs up even without a socket
+  EXPECT_EQ(dial_up.calls, Events({"Dial", "Open", "HangUp", "HangUp"}));
+}
+
 struct ServerPortCase {
   const char* name;
   const char* server;
