@@ -24,6 +24,11 @@ inline std::int32_t NextNumber(std::int32_t n) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(n) + 1u);
 }
 
+// Raises EInOutError for the system error `error_code` while doing
+// `action` ("opening", "writing", ...) on `path`.
+[[noreturn]] void ThrowInOutError(int error_code, const std::string& action,
+                                  const std::string& path);
+
 // A zero-filled header record: what a new data file starts with.
 inline std::string ZeroHeader(std::size_t record_size) {
   return std::string(record_size, '\0');

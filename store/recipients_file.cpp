@@ -5,22 +5,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/file_handle.h"
 #include "platform/text.h"
-#include "store/record_file.h"
+#include "store/data_file.h"
 
 namespace quillon {
 
 namespace {
-
-[[noreturn]] void ThrowInOut(int error_code, const char* action,
-                             const std::string& path) {
-  throw EInOutError(error_code, "I/O error " + std::to_string(error_code) +
-                                    " " + action + " " + path + ": " +
-                                    std::strerror(error_code));
-}
 
 void AppendAddressLine(std::string& text, const char* tag,
                        const RecipientAddress& address) {
@@ -80,17 +72,17 @@ void WriteRecipientsFile(const std::string& path,
                          const RecipientsFileContent& content) {
   const std::string text = FormatRecipientsText(content);
   FileHandle file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666));
-  if (!file.IsOpen()) ThrowInOut(errno, "creating", path);
+  if (!file.IsOpen()) ThrowInOutError(errno, "creating", path);
   std::size_t done = 0;
   while (done < text.size()) {
     ssize_t written = ::write(file.Get(), text.data() + done, text.size() - done);
     if (written < 0) {
       if (errno == EINTR) continue;
-      ThrowInOut(errno, "writing", path);
+      ThrowInOutError(errno, "writing", path);
     }
     done += static_cast<std::size_t>(written);
   }
-  if (::close(file.Release()) != 0) ThrowInOut(errno, "closing", path);
+  if (::close(file.Release()) != 0) ThrowInOutError(errno, "closing", path);
 }
 
 RecipientsSummary SummarizeRecipientsText(std::string_view text) {
@@ -117,14 +109,14 @@ RecipientsSummary SummarizeRecipientsText(std::string_view text) {
 
 RecipientsSummary ReadRecipientsFile(const std::string& path) {
   FileHandle file(::open(path.c_str(), O_RDONLY));
-  if (!file.IsOpen()) ThrowInOut(errno, "opening", path);
+  if (!file.IsOpen()) ThrowInOutError(errno, "opening", path);
   std::string text;
   char buffer[8192];
   for (;;) {
     ssize_t got = ::read(file.Get(), buffer, sizeof buffer);
     if (got < 0) {
       if (errno == EINTR) continue;
-      ThrowInOut(errno, "reading", path);
+      ThrowInOutError(errno, "reading", path);
     }
     if (got == 0) break;
     text.append(buffer, static_cast<std::size_t>(got));
