@@ -1,0 +1,282 @@
+#!/usr/bin/python3
+"""POP3 fetch side by side: quillon-tool pop3 fetch-all, mpop and fetchmail
+fetching the same 1000 mixed messages from a private Dovecot on loopback,
+in keep and delete modes. Prints wall time, processor time and peak memory
+of each run as a Markdown table (median of --runs runs).
+
+usage: bench/net_fetch_compare.py [--tool PATH] [--runs N] [--messages N]
+
+Needs root (Dovecot as in tests/support/dovecot_server.cpp), dovecot,
+mpop and fetchmail. Everything lives in a temporary directory.
+"""
+import argparse
+import os
+import random
+import shutil
+import signal
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+MAIL_UID = MAIL_GID = 8  # Debian's "mail" user
+USER, PASSWORD = "bench", "bench-password"
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def make_messages(count, seed=1):
+    """Mostly small text messages, some with attachments of 100 KB to 5 MB."""
+    rng = random.Random(seed)
+    words = "lorem ipsum dolor sit amet consectetur adipiscing elit sed do".split()
+    messages = []
+    for number in range(1, count + 1):
+        lines = ["From: sender%d@example.org" % (number % 17),
+                 "To: %s@example.org" % USER,
+                 "Subject: message %d" % number,
+                 "Message-ID: <%d.bench@example.org>" % number,
+                 "Date: Tue, 08 Dec 2026 12:00:00 +0000",
+                 "MIME-Version: 1.0"]
+        text = []
+        for _ in range(rng.randint(10, 100)):
+            line = " ".join(rng.choice(words) for _ in range(rng.randint(4, 12)))
+            text.append(("." + line) if rng.random() < 0.02 else line)
+        roll = rng.random()
+        if roll < 0.97:
+            lines += ["Content-Type: text/plain; charset=us-ascii", ""] + text
+        else:
+            size = rng.randint(100_000, 1_000_000) if roll < 0.995 else rng.randint(2_000_000, 5_000_000)
+            payload = rng.randbytes(size)
+            import base64
+            encoded = base64.encodebytes(payload).decode().splitlines()
+            lines += ['Content-Type: multipart/mixed; boundary="b%d"' % number, "",
+                      "--b%d" % number, "Content-Type: text/plain", ""] + text + [
+                      "--b%d" % number,
+                      'Content-Type: application/octet-stream; name="f%d.bin"' % number,
+                      "Content-Transfer-Encoding: base64", ""] + encoded + ["--b%d--" % number]
+        messages.append(("\r\n".join(lines) + "\r\n").encode())
+    return messages
+
+
+class Dovecot:
+    def __init__(self, root):
+        self.root = root
+        self.pid = None
+        self.port = free_port()
+        os.makedirs(root)
+        os.chmod(root, 0o755)
+        for sub in ("run", "state", "mail"):
+            os.makedirs(os.path.join(root, sub))
+        os.chown(os.path.join(root, "mail"), MAIL_UID, MAIL_GID)
+        with open(os.path.join(root, "users"), "w") as out:
+            out.write("%s:%s\n" % (USER, PASSWORD))
+        self.config = os.path.join(root, "dovecot.conf")
+        with open(self.config, "w") as out:
+            out.write(f"""base_dir = {root}/run
+state_dir = {root}/state
+log_path = {root}/dovecot.log
+listen = 127.0.0.1
+protocols = pop3
+default_internal_user = root
+default_login_user = dovenull
+first_valid_uid = 1
+mail_uid = {MAIL_UID}
+mail_gid = {MAIL_GID}
+ssl = no
+disable_plaintext_auth = no
+auth_mechanisms = plain login
+auth_failure_delay = 0
+stats_writer_socket_path =
+mail_location = maildir:{root}/mail/%u/Maildir
+passdb {{
+  driver = passwd-file
+  args = scheme=PLAIN {root}/users
+}}
+userdb {{
+  driver = static
+  args = uid={MAIL_UID} gid={MAIL_GID} home={root}/mail/%u
+}}
+service pop3-login {{
+  inet_listener pop3 {{
+    port = {self.port}
+  }}
+  inet_listener pop3s {{
+    port = 0
+  }}
+}}
+service anvil {{
+  unix_listener anvil-auth-penalty {{
+    mode = 0
+  }}
+}}
+""")
+
+    def start(self):
+        root = self.root
+        with open(os.path.join(root, "start.log"), "w") as log:
+            subprocess.run(["/usr/sbin/dovecot", "-c", self.config], stdout=log,
+                           stderr=log, stdin=subprocess.DEVNULL, check=True)
+        pid_path = os.path.join(root, "run", "master.pid")
+        deadline = time.monotonic() + 20
+        while True:
+            try:
+                with open(pid_path) as pid_file:
+                    self.pid = int(pid_file.read())
+                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                break
+            except (OSError, ValueError):
+                if time.monotonic() > deadline:
+                    raise
+                time.sleep(0.05)
+
+    def stop(self):
+        if self.pid is None:
+            return
+        os.kill(self.pid, signal.SIGTERM)
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and os.path.exists("/proc/%d" % self.pid):
+            with open("/proc/%d/stat" % self.pid) as stat:
+                if stat.read().rsplit(")", 1)[1].split()[0] == "Z":
+                    break
+            time.sleep(0.05)
+
+    def fill(self, sources):
+        """Replaces the mailbox with hard links to the message files."""
+        home = os.path.join(self.root, "mail", USER)
+        shutil.rmtree(home, ignore_errors=True)
+        for sub in ("", "/Maildir", "/Maildir/new", "/Maildir/cur", "/Maildir/tmp"):
+            os.makedirs(home + sub, exist_ok=True)
+            os.chown(home + sub, MAIL_UID, MAIL_GID)
+        for index, source in enumerate(sources):
+            os.link(source, os.path.join(home, "Maildir/new", "%010d.M%dP1.bench" % (1_000_000_000 + index, index)))
+
+    def count(self):
+        output = subprocess.run(["/usr/bin/doveadm", "-c", self.config, "mailbox", "status",
+                                 "-u", USER, "messages", "INBOX"], capture_output=True,
+                                text=True, check=True).stdout
+        return int(output.split("=")[1])
+
+
+def measure(command, env, work):
+    """Runs `command` under GNU time; returns (wall s, processor s, peak KiB).
+
+    GNU time forks the command from its own small process, so the peak
+    memory is the command's, not that of this Python process."""
+    report = os.path.join(work, "time.out")
+    start = time.monotonic()
+    finished = subprocess.run(["/usr/bin/time", "-o", report, "-f", "%U %S %M"] + command,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                              stdin=subprocess.DEVNULL, env=env)
+    wall = time.monotonic() - start
+    if finished.returncode != 0:
+        raise RuntimeError("%s failed: %s" % (command[0], finished.stderr.decode(errors="replace")[-2000:]))
+    with open(report) as numbers:
+        user, system, peak = numbers.read().split()[-3:]
+    return wall, float(user) + float(system), int(peak)
+
+
+def quillon_command(tool, port, out, delete):
+    command = [tool, "pop3", "--server", "127.0.0.1:%d" % port, "--user", USER,
+               "--password-env", "BENCH_PASSWORD", "fetch-all", out]
+    return command + (["--delete"] if delete else [])
+
+
+def mpop_command(work, port, out, delete):
+    for sub in ("new", "cur", "tmp"):
+        os.makedirs(os.path.join(out, sub), exist_ok=True)
+    config = os.path.join(work, "mpoprc")
+    with open(config, "w") as rc:
+        rc.write(f"""account bench
+host 127.0.0.1
+port {port}
+user {USER}
+password {PASSWORD}
+auth user
+tls off
+delivery maildir {out}
+keep {"off" if delete else "on"}
+only_new off
+uidls_file {work}/mpop-uidls
+""")
+    os.chmod(config, 0o600)
+    return ["/usr/bin/mpop", "-C", config, "-q", "-a"]
+
+
+def fetchmail_command(work, port, out, delete):
+    config = os.path.join(work, "fetchmailrc")
+    with open(config, "w") as rc:
+        rc.write(f'poll 127.0.0.1 protocol pop3 port {port} auth password\n'
+                 f'  user "{USER}" password "{PASSWORD}" {"nokeep" if delete else "keep"} fetchall\n'
+                 f'  sslproto ""\n')
+    os.chmod(config, 0o600)
+    return ["/usr/bin/fetchmail", "-f", config, "--idfile", os.path.join(work, "fetchids"),
+            "--bsmtp", os.path.join(out, "bsmtp"), "--nodetach", "--silent",
+            "--pidfile", os.path.join(work, "fetchmail.pid")]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tool", default=os.path.join(os.path.dirname(__file__), "..", "build",
+                                                       "bin", "quillon-tool"))
+    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--messages", type=int, default=1000)
+    args = parser.parse_args()
+    root = tempfile.mkdtemp(prefix="quillon-fetch-bench-")
+    os.chmod(root, 0o755)  # the mail user reaches the Maildir below
+    dovecot = None
+    try:
+        sources_dir = os.path.join(root, "sources")
+        os.makedirs(sources_dir)
+        sources = []
+        total = 0
+        for index, message in enumerate(make_messages(args.messages)):
+            path = os.path.join(sources_dir, "%d.eml" % index)
+            with open(path, "wb") as out:
+                out.write(message)
+            os.chown(path, MAIL_UID, MAIL_GID)
+            sources.append(path)
+            total += len(message)
+        dovecot = Dovecot(os.path.join(root, "dovecot"))
+        dovecot.start()
+        env = dict(os.environ, BENCH_PASSWORD=PASSWORD)
+        tools = {
+            "quillon-tool pop3 fetch-all": lambda work, out, delete: quillon_command(args.tool, dovecot.port, out, delete),
+            "mpop": lambda work, out, delete: mpop_command(work, dovecot.port, out, delete),
+            "fetchmail (bsmtp)": lambda work, out, delete: fetchmail_command(work, dovecot.port, out, delete),
+        }
+        print("%d messages, %.1f MB, %d runs each (median)\n" % (args.messages, total / 1e6, args.runs))
+        print("| tool | mode | wall s | CPU s | peak RSS MB |")
+        print("|---|---|---:|---:|---:|")
+        for mode in ("keep", "delete"):
+            for name, build in tools.items():
+                results = []
+                for run in range(args.runs):
+                    work = os.path.join(root, "work-%s-%s-%d" % (mode, name.split()[0], run))
+                    out = os.path.join(work, "out")
+                    os.makedirs(out)
+                    dovecot.fill(sources)
+                    results.append(measure(build(work, out, mode == "delete"), env, work))
+                    left = dovecot.count()
+                    expected_left = args.messages if mode == "keep" else 0
+                    if left != expected_left:
+                        raise RuntimeError("%s %s left %d messages" % (name, mode, left))
+                    shutil.rmtree(work)
+                print("| %s | %s | %.2f | %.2f | %.1f |" % (
+                    name, mode, statistics.median(r[0] for r in results),
+                    statistics.median(r[1] for r in results),
+                    max(r[2] for r in results) / 1024))
+                sys.stdout.flush()
+    finally:
+        if dovecot:
+            dovecot.stop()
+        shutil.rmtree(root, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
