@@ -34,6 +34,11 @@ class QtPump final : public MessagePump {
   void SetWatchEvents(WatchId watch, unsigned events) override;
   void RemoveWatch(WatchId watch) override;
   void Post(Callback callback) override;
+  // An exception a handler raises while Qt dispatches (a pump timer or
+  // watch fired from processEvents) reaches the DispatchPending or
+  // WaitForEvents call that was dispatching. From Run or the application's
+  // own loop it is dropped, as exceptions reaching the program's message
+  // loop are.
   void DispatchPending() override;
   void WaitForEvents(Clock::time_point deadline) override;
   // Runs a Qt event loop; QCoreApplication::exit ends it as well.
