@@ -23,7 +23,9 @@
 //   A                  the server accepts the next connection (the old one
 //                      is closed first)
 //
-// Lines that are empty or begin with "#" are skipped. The same steps can be
+// When the last step is done the server closes the connection (end a
+// script with H to keep it open). Lines that are empty or begin with "#"
+// are skipped. The same steps can be
 // built in code (Script), which suits long or binary replies.
 //
 // A mismatch, a client that goes away early, or a step that waits longer
