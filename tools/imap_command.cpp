@@ -157,28 +157,58 @@ json SelectedJson(TImap4Client& client) {
               {"first_unseen", mailbox.FirstUnseen()}};
 }
 
-json FetchAllJson(TImap4Client& client, const std::string& directory, bool expunge) {
-  std::filesystem::create_directories(directory);
-  json messages = json::array();
+// `text` with every line after the first indented by `indent` blanks.
+std::string Indented(const std::string& text, int indent) {
+  std::string out;
+  for (char c : text) {
+    out += c;
+    if (c == '\n') out.append(static_cast<std::size_t>(indent), ' ');
+  }
+  return out;
+}
+
+// fetch-all prints each message as soon as it is saved, so neither the
+// messages nor their descriptions pile up in memory; the document is closed
+// with the selected mailbox's state, or with the error that ended the run.
+int FetchAll(TImap4Client& client, const std::string& mailbox_name, const std::string& directory,
+             bool expunge) {
+  std::cout << "{\n  \"messages\": [";
+  bool first = true;
   client.OnRetrieved = [&](TagSocket&, int number) {
     TMailBox& mailbox = client.CurrentMailbox();
     auto& message = dynamic_cast<TmsImapMessage&>(mailbox.Items(mailbox.Count() - 1));
     const std::string path = directory + "/" + std::to_string(number) + ".eml";
     message.SaveToFile(path);
-    messages.push_back(json{{"number", number},
-                            {"file", Latin1ToUtf8(path)},
-                            {"flags", MessageFlagText(message.ServerFlags())},
-                            {"internal_date", Latin1ToUtf8(message.InternalDate())},
-                            {"message", MessageJson(message)}});
+    const json entry{{"number", number},
+                     {"file", Latin1ToUtf8(path)},
+                     {"flags", MessageFlagText(message.ServerFlags())},
+                     {"internal_date", Latin1ToUtf8(message.InternalDate())},
+                     {"message", MessageJson(message)}};
+    std::cout << (first ? "\n    " : ",\n    ") << Indented(entry.dump(2), 4);
+    first = false;
     // Saved and described: the tool need not hold it any longer.
     mailbox.Remove(&message);
   };
-  if (client.ExistsCount() > 0) {
-    client.CurrentMailbox().Clear();
-    client.FetchAll(!expunge, kDriverItems);
-    if (expunge) client.Expunge();
+  int status = 0;
+  std::string ending;
+  try {
+    std::filesystem::create_directories(directory);
+    Start(client);
+    client.SetMailBox(mailbox_name);
+    if (client.ExistsCount() > 0) {
+      client.CurrentMailbox().Clear();
+      client.FetchAll(!expunge, kDriverItems);
+      if (expunge) client.Expunge();
+    }
+    ending = "\"selected\": " + Indented(SelectedJson(client).dump(2), 2);
+    client.Disconnect();
+  } catch (const std::exception& error) {
+    client.Close();
+    ending = "\"error\": " + json(Latin1ToUtf8(error.what())).dump();
+    status = 1;
   }
-  return json{{"selected", SelectedJson(client)}, {"messages", messages}};
+  std::cout << (first ? "]" : "\n  ]") << ",\n  " << ending << "\n}\n";
+  return status;
 }
 
 json RunSubcommand(TImap4Client& client, TMailboxList& mailboxes, const Arguments& rest) {
@@ -197,12 +227,12 @@ json RunSubcommand(TImap4Client& client, TMailboxList& mailboxes, const Argument
     client.SetMailBox(rest[1]);
     return SelectedJson(client);
   }
-  if (name == "fetch-all" && (rest.size() == 3 || (rest.size() == 4 && rest[3] == "--expunge"))) {
-    Start(client);
-    client.SetMailBox(rest[1]);
-    return FetchAllJson(client, rest[2], rest.size() == 4);
-  }
   throw UsageError{"unknown subcommand or wrong arguments: " + name};
+}
+
+bool IsFetchAll(const Arguments& rest) {
+  return rest[0] == "fetch-all" &&
+         (rest.size() == 3 || (rest.size() == 4 && rest[3] == "--expunge"));
 }
 
 int ImapCommand(const Arguments& arguments) {
@@ -210,6 +240,9 @@ int ImapCommand(const Arguments& arguments) {
   TMailboxList mailboxes;
   TImap4Client client;
   Configure(client, mailboxes, options);
+  if (IsFetchAll(options.rest)) {
+    return FetchAll(client, options.rest[1], options.rest[2], options.rest.size() == 4);
+  }
   json result;
   try {
     result = RunSubcommand(client, mailboxes, options.rest);

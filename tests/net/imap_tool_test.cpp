@@ -91,6 +91,14 @@ TEST_F(ImapTool, FetchAllWithoutExpungeKeepsMailAndBadPasswordFails) {
       "imap --server " + dovecot->ImapAddress() + " --user joe --password wrong list", status));
   EXPECT_EQ(status, 1);
   EXPECT_EQ(error["error"].get<std::string>().rfind("NO response : NO ", 0), 0u);
+  // fetch-all prints as it goes; a failure still closes the document.
+  nlohmann::json failed = nlohmann::json::parse(RunTool(
+      "imap --server " + dovecot->ImapAddress() + " --user joe --password wrong fetch-all INBOX " +
+          directory.string(),
+      status));
+  EXPECT_EQ(status, 1);
+  EXPECT_TRUE(failed["messages"].empty());
+  EXPECT_EQ(failed["error"].get<std::string>().rfind("NO response : NO ", 0), 0u);
 }
 
 }  // namespace
