@@ -14,8 +14,7 @@ namespace quillon {
 // Data directory + `file_name`. When the file is missing it is created
 // holding one zero-filled record of `record_size` bytes (the header record:
 // counts and highest numbers start at 0). The header is written into a
-// temporary file that is then linked into place, so another process never
-// sees the new file without its header.
+// temporary file that is then linked into place (see RecordFile).
 std::string PrepareDataFile(const std::string& file_name,
                             std::size_t record_size);
 
@@ -23,11 +22,6 @@ std::string PrepareDataFile(const std::string& file_name,
 inline std::int32_t NextNumber(std::int32_t n) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(n) + 1u);
 }
-
-// Raises EInOutError for the system error `error_code` while doing
-// `action` ("opening", "writing", ...) on `path`.
-[[noreturn]] void ThrowInOutError(int error_code, const std::string& action,
-                                  const std::string& path);
 
 // A zero-filled header record: what a new data file starts with.
 inline std::string ZeroHeader(std::size_t record_size) {

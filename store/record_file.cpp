@@ -6,22 +6,14 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "platform/data_dir.h"
 
 namespace quillon {
 
 namespace {
-
-[[noreturn]] void ThrowInOut(int error_code, const std::string& path,
-                             const char* action) {
-  const char* reason = error_code == kReadBeyondEndOfFile
-                           ? "Read beyond end of file"
-                           : std::strerror(error_code);
-  throw EInOutError(error_code, std::string("I/O error ") +
-                                    std::to_string(error_code) + " " + action +
-                                    " " + path + ": " + reason);
-}
 
 // Writes all of `bytes` at `offset`, retrying short writes.
 void WriteAllAt(int fd, const std::string& bytes, off_t offset,
@@ -32,23 +24,59 @@ void WriteAllAt(int fd, const std::string& bytes, off_t offset,
                                offset + static_cast<off_t>(done));
     if (written < 0) {
       if (errno == EINTR) continue;
-      ThrowInOut(errno, path, "writing");
+      ThrowInOutError(errno, "writing", path);
     }
     done += static_cast<std::size_t>(written);
   }
 }
 
+// Removes the temporary file when the creation is over, whatever happened.
+class TemporaryName {
+ public:
+  explicit TemporaryName(std::string path) : path_(std::move(path)) {}
+  ~TemporaryName() { ::unlink(path_.c_str()); }
+  TemporaryName(const TemporaryName&) = delete;
+  TemporaryName& operator=(const TemporaryName&) = delete;
+
+ private:
+  std::string path_;
+};
+
+mode_t CurrentUmask() {
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  return mask;
+}
+
+// The header is written into a temporary file that is then linked into
+// place, so another process never sees the new file without its header.
 void CreateWithHeader(const std::string& path, const std::string& header) {
-  FileHandle created(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
-  if (!created.IsOpen()) {
-    // Someone else created it in between: use theirs.
-    if (errno == EEXIST) return;
-    ThrowInOut(errno, path, "creating");
+  std::string pattern = path + ".newXXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  FileHandle temporary(::mkstemp(name.data()));
+  if (!temporary.IsOpen()) ThrowInOutError(errno, "creating", path);
+  TemporaryName remove_afterwards(name.data());
+  // mkstemp makes the file private; give it the mode open() would have.
+  ::fchmod(temporary.Get(), 0666 & ~CurrentUmask());
+  WriteAllAt(temporary.Get(), header, 0, path);
+  // link() fails when the name exists: then another process was first and
+  // its file, header included, is the one to use.
+  if (::link(name.data(), path.c_str()) != 0 && errno != EEXIST) {
+    ThrowInOutError(errno, "creating", path);
   }
-  WriteAllAt(created.Get(), header, 0, path);
 }
 
 }  // namespace
+
+void ThrowInOutError(int error_code, const std::string& action,
+                     const std::string& path) {
+  const char* reason = error_code == kReadBeyondEndOfFile
+                           ? "Read beyond end of file"
+                           : std::strerror(error_code);
+  throw EInOutError(error_code, "I/O error " + std::to_string(error_code) +
+                                    " " + action + " " + path + ": " + reason);
+}
 
 EInOutError::EInOutError(int error_code, const std::string& what)
     : std::runtime_error(what), error_code_(error_code) {}
@@ -58,16 +86,16 @@ RecordFile::RecordFile(const std::string& path, std::size_t record_size,
     : path_(path), record_size_(record_size) {
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0) {
-    if (errno != ENOENT) ThrowInOut(errno, path, "opening");
+    if (errno != ENOENT) ThrowInOutError(errno, "opening", path);
     CreateWithHeader(path, header_when_created);
   }
   file_.Reset(::open(path.c_str(), O_RDWR));
-  if (!file_.IsOpen()) ThrowInOut(errno, path, "opening");
+  if (!file_.IsOpen()) ThrowInOutError(errno, "opening", path);
 }
 
 std::size_t RecordFile::RecordCount() const {
   struct stat status {};
-  if (::fstat(file_.Get(), &status) != 0) ThrowInOut(errno, path_, "reading");
+  if (::fstat(file_.Get(), &status) != 0) ThrowInOutError(errno, "reading", path_);
   return static_cast<std::size_t>(status.st_size) / record_size_;
 }
 
@@ -81,7 +109,7 @@ bool RecordFile::ReadRecord(std::size_t index, std::string& record) const {
                           offset + static_cast<off_t>(done));
     if (got < 0) {
       if (errno == EINTR) continue;
-      ThrowInOut(errno, path_, "reading");
+      ThrowInOutError(errno, "reading", path_);
     }
     if (got == 0) return false;
     done += static_cast<std::size_t>(got);
@@ -92,7 +120,7 @@ bool RecordFile::ReadRecord(std::size_t index, std::string& record) const {
 std::string RecordFile::ReadRequiredRecord(std::size_t index) const {
   std::string record;
   if (!ReadRecord(index, record)) {
-    ThrowInOut(kReadBeyondEndOfFile, path_, "reading a record beyond the end of");
+    ThrowInOutError(kReadBeyondEndOfFile, "reading a record of", path_);
   }
   return record;
 }

@@ -26,11 +26,17 @@ class EInOutError : public std::runtime_error {
 
 constexpr int kReadBeyondEndOfFile = 100;
 
+// Raises EInOutError for the system error `error_code` while doing
+// `action` ("opening", "writing", ...) on `path`.
+[[noreturn]] void ThrowInOutError(int error_code, const std::string& action,
+                                  const std::string& path);
+
 class RecordFile {
  public:
   // Opens `path` for reading and writing. When the file does not exist it
   // is first created holding `header_when_created` (which should be one
-  // record long). Throws EInOutError.
+  // record long); another process never sees it without that header.
+  // Throws EInOutError.
   RecordFile(const std::string& path, std::size_t record_size,
              const std::string& header_when_created);
   RecordFile(const RecordFile&) = delete;
