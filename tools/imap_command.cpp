@@ -1,5 +1,6 @@
 // quillon-tool imap: talk to an IMAP4 server with the program's own client.
 // Output is JSON; 8-bit texts travel as Latin-1 code points.
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -39,6 +40,11 @@ ImapOptions ParseOptions(const Arguments& arguments) {
       options.user = arguments[++i];
     } else if (argument == "--password" && has_value) {
       options.password = arguments[++i];
+    } else if (argument == "--password-env" && has_value) {
+      // Keeps the password off the command line (and out of ps).
+      const char* value = std::getenv(arguments[++i].c_str());
+      if (value == nullptr) throw UsageError{"no environment variable " + arguments[i]};
+      options.password = value;
     } else if (argument == "--timeout" && has_value) {
       if (!TryStrToInt(arguments[++i], options.timeout) || options.timeout < 1) {
         throw UsageError{"--timeout takes a number of seconds"};
@@ -260,7 +266,8 @@ int ImapCommand(const Arguments& arguments) {
 
 const CommandRegistration kImapRegistration(
     "imap",
-    "  imap --server HOST[:PORT] --user U --password P [--timeout S] [--trace] SUBCOMMAND\n"
+    "  imap --server HOST[:PORT] --user U (--password P | --password-env VAR)\n"
+    "       [--timeout S] [--trace] SUBCOMMAND\n"
     "    capability                      the server's capabilities\n"
     "    list                            LSUB and LIST \"\" \"%\": the mailboxes\n"
     "    select MBOX                     EXISTS, RECENT, flags, UIDVALIDITY of MBOX\n"
