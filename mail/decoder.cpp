@@ -51,8 +51,11 @@ void DropTerminator(TStringList& lines, bool end_of_data) {
 
 TmsCustomDecoder::TmsCustomDecoder(TStream& stream, TmsCustomMessage& message)
     : message_(message) {
-  stream.SetPosition(0);
+  // Sized first, so that a large message is not copied while it grows.
+  lines_.SetSize(stream.Size());
+  lines_.SetPosition(0);
   lines_.CopyFrom(stream, 0);
+  lines_.SetSize(lines_.Position());
   lines_.Reset();
 }
 
@@ -256,48 +259,61 @@ void TmsCustomDecoder::DecodeSinglePart() {
 // the end of data; `end_line` gets the line that ended it.
 void TmsCustomDecoder::ReadPartData(TmsAttItem& item, PartEncoding encoding,
                                     std::string& end_line) {
-  const bool bounded = !boundary_.empty();
-  std::string data;
-  TStringList collected;
-  std::string line;
-  while (NextLine(line) && !(bounded && StartsWith(line, boundary_))) {
-    switch (encoding) {
-      case PartEncoding::kBase64:
-        if (!bounded && line == ".") break;
-        if (!line.empty()) Base64DecodeAppend(line, data);
-        continue;
-      case PartEncoding::kUUEncode:
-        if (!bounded && line == ".") break;
-        if (!line.empty() && !IsUUBegin(line) && line != "`" && line != "end") {
-          UUDecodeAppend(line, data);
-        }
-        continue;
-      case PartEncoding::kQuotedPrintable:
-      case PartEncoding::kSevenBit:
-        collected.push_back(line);
-        continue;
-    }
-    break;  // the "." that ends single-part base64 data
+  if (encoding == PartEncoding::kBase64 || encoding == PartEncoding::kUUEncode) {
+    ReadBinaryPartData(item, encoding, end_line);
+  } else {
+    ReadTextPartData(item, encoding, end_line);
   }
-  end_line = line;
+  item.Data().SetPosition(0);
+}
+
+void TmsCustomDecoder::ReadBinaryPartData(TmsAttItem& item, PartEncoding encoding,
+                                          std::string& end_line) {
+  const bool bounded = !boundary_.empty();
+  // Decoded bytes go to the item in chunks, so a large attachment is not
+  // held twice.
+  constexpr std::size_t kChunk = 64 * 1024;
+  std::string chunk;
+  std::string& line = end_line;
+  while (NextLine(line) && !(bounded && StartsWith(line, boundary_))) {
+    if (!bounded && line == ".") break;  // the POP3 terminator
+    if (line.empty()) continue;
+    if (encoding == PartEncoding::kBase64) {
+      Base64DecodeAppend(line, chunk);
+    } else if (!IsUUBegin(line) && line != "`" && line != "end") {
+      UUDecodeAppend(line, chunk);
+    }
+    if (chunk.size() >= kChunk) {
+      item.Data().Write(chunk);
+      chunk.clear();
+    }
+  }
+  item.Data().Write(chunk);
+}
+
+void TmsCustomDecoder::ReadTextPartData(TmsAttItem& item, PartEncoding encoding,
+                                        std::string& end_line) {
+  const bool bounded = !boundary_.empty();
+  TStringList collected;
+  std::string& line = end_line;
+  while (NextLine(line) && !(bounded && StartsWith(line, boundary_))) collected.push_back(line);
   if (!bounded) DropTerminator(collected, lines_.EndOfData());
   // The line break before a delimiter belongs to the delimiter (RFC 2046),
   // not to the data: without this each forward would add one.
   const bool delimited = bounded && !lines_.EndOfData() && !collected.empty();
+  TMemoryStream& data = item.Data();
   if (encoding == PartEncoding::kQuotedPrintable) {
-    TMemoryStream decoded;
-    TQuotedPrintable(decoded, collected).Decode();
-    data = decoded.Data();
-    if (delimited && EndsWithCRLF(data) && IsHardLineEnd(collected.back())) data.resize(data.size() - 2);
-  } else if (encoding == PartEncoding::kSevenBit) {
-    for (const std::string& text : collected) {
-      data.append(text);
-      data.append(kCRLF);
+    TQuotedPrintable(data, collected).Decode();
+    if (delimited && EndsWithCRLF(data.Data()) && IsHardLineEnd(collected.back())) {
+      data.SetSize(data.Size() - 2);
     }
-    if (delimited) data.resize(data.size() - 2);
+    return;
   }
-  item.Data().Write(data);
-  item.Data().SetPosition(0);
+  for (const std::string& text : collected) {
+    data.Write(text);
+    data.Write(std::string(kCRLF));
+  }
+  if (delimited) data.SetSize(data.Size() - 2);
 }
 
 void TmsCustomDecoder::DecodeMultipart() {

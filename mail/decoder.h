@@ -53,6 +53,8 @@ class TmsCustomDecoder {
   bool DecodeNextPart();
   std::unique_ptr<TmsAttItem> NewPartItem();
   void ReadPartData(TmsAttItem& item, PartEncoding encoding, std::string& end_line);
+  void ReadBinaryPartData(TmsAttItem& item, PartEncoding encoding, std::string& end_line);
+  void ReadTextPartData(TmsAttItem& item, PartEncoding encoding, std::string& end_line);
   void StoreOriginal(const std::string& error_text);
   void StripTerminator();
   std::string NextAttachmentName(const char* prefix) const;
