@@ -500,6 +500,20 @@ TEST(ImapUntagged, DeclinedOverwriteLeavesTheMessageAndReportsNothing) {
   EXPECT_EQ(events, (std::vector<std::string>{"AlreadyExist", "Retrieved 1"}));
 }
 
+TEST(ImapUntagged, EnvelopeBeforeContentLeavesNoDoubleRecipients) {
+  TImap4Client client;
+  client.SetMailBox("INBOX");
+  const std::string content =
+      "From: ann@example.org\r\nTo: bob@example.net, carl@example.net\r\nSubject: s\r\n\r\nb\r\n";
+  client.HandleUntagged(
+      "1 FETCH (ENVELOPE (NIL \"s\" ((NIL NIL \"ann\" \"example.org\")) NIL NIL ((NIL NIL \"bob\" "
+      "\"example.net\")(NIL NIL \"carl\" \"example.net\")) NIL NIL NIL NIL) RFC822 {" +
+      std::to_string(content.size()) + "}" + content + ")");
+  auto& message = dynamic_cast<TmsImapMessage&>(client.CurrentMailbox().Items(0));
+  ASSERT_EQ(message.Recipients().Count(), 2);
+  EXPECT_EQ(message.Recipients().Items(1).Address(), "carl@example.net");
+}
+
 TEST(ImapUntagged, KeywordInFetchFlagsRaisesButNotInUntaggedFlags) {
   TImap4Client client;
   client.SetMailBox("INBOX");
