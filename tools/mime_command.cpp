@@ -184,8 +184,8 @@ void ReadMessage(const json& object, TmsMessage& message) {
 // ---- commands ----
 
 void LoadMessage(const std::string& path, TmsMessage& message) {
-  TMemoryStream raw;
-  raw.LoadFromFile(path);
+  // The decoder takes its own copy: read the file straight into it.
+  TFileStream raw(path, TFileStream::Mode::kOpenRead);
   message.Clear();
   message.LoadFromStream(raw);
 }

@@ -3,6 +3,11 @@
 #include <array>
 #include <cstdint>
 
+#if defined(__x86_64__)
+#include <cpuid.h>
+#include <immintrin.h>
+#endif
+
 namespace quillon::tool {
 
 namespace {
@@ -57,24 +62,91 @@ void ProcessBlock(const unsigned char* block, std::array<std::uint32_t, 8>& stat
   for (int i = 0; i < 8; ++i) state[i] += added[i];
 }
 
+#if defined(__x86_64__)
+
+bool CpuHasShaInstructions() {
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) return false;
+  constexpr unsigned kShaBit = 1u << 29;  // CPUID.(EAX=7,ECX=0):EBX.SHA
+  return (ebx & kShaBit) != 0;
+}
+
+// The same compression with the SHA extensions: four rounds per pair of
+// sha256rnds2, the message schedule by sha256msg1/sha256msg2.
+__attribute__((target("sha,sse4.1,ssse3"))) void ProcessBlocksWithShaInstructions(
+    const unsigned char* data, std::size_t blocks, std::array<std::uint32_t, 8>& state) {
+  const __m128i byte_swap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
+  __m128i dcba = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[0]));
+  __m128i hgfe = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[4]));
+  __m128i cdab = _mm_shuffle_epi32(dcba, 0xB1);
+  __m128i efgh = _mm_shuffle_epi32(hgfe, 0x1B);
+  __m128i abef = _mm_alignr_epi8(cdab, efgh, 8);
+  __m128i cdgh = _mm_blend_epi16(efgh, cdab, 0xF0);
+  for (std::size_t block = 0; block < blocks; ++block, data += kBlockSize) {
+    const __m128i abef_saved = abef;
+    const __m128i cdgh_saved = cdgh;
+    __m128i w[4];
+    for (int i = 0; i < 4; ++i) {
+      w[i] = _mm_shuffle_epi8(
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * i)), byte_swap);
+    }
+    for (int group = 0; group < 16; ++group) {
+      __m128i& current = w[group % 4];
+      __m128i message = _mm_add_epi32(
+          current, _mm_loadu_si128(reinterpret_cast<const __m128i*>(&kRoundConstants[4 * group])));
+      cdgh = _mm_sha256rnds2_epu32(cdgh, abef, message);
+      if (group >= 3 && group <= 14) {
+        __m128i& next = w[(group + 1) % 4];
+        next = _mm_add_epi32(next, _mm_alignr_epi8(current, w[(group + 3) % 4], 4));
+        next = _mm_sha256msg2_epu32(next, current);
+      }
+      message = _mm_shuffle_epi32(message, 0x0E);
+      abef = _mm_sha256rnds2_epu32(abef, cdgh, message);
+      if (group >= 1 && group <= 12) {
+        __m128i& previous = w[(group + 3) % 4];
+        previous = _mm_sha256msg1_epu32(previous, current);
+      }
+    }
+    abef = _mm_add_epi32(abef, abef_saved);
+    cdgh = _mm_add_epi32(cdgh, cdgh_saved);
+  }
+  __m128i feba = _mm_shuffle_epi32(abef, 0x1B);
+  __m128i dchg = _mm_shuffle_epi32(cdgh, 0xB1);
+  dcba = _mm_blend_epi16(feba, dchg, 0xF0);
+  hgfe = _mm_alignr_epi8(dchg, feba, 8);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[0]), dcba);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[4]), hgfe);
+}
+
+#endif
+
+void ProcessBlocks(const unsigned char* data, std::size_t blocks,
+                   std::array<std::uint32_t, 8>& state) {
+#if defined(__x86_64__)
+  static const bool has_sha = CpuHasShaInstructions();
+  if (has_sha) {
+    ProcessBlocksWithShaInstructions(data, blocks, state);
+    return;
+  }
+#endif
+  for (std::size_t block = 0; block < blocks; ++block) ProcessBlock(data + block * kBlockSize, state);
+}
+
 }  // namespace
 
 std::string Sha256Hex(std::string_view bytes) {
   std::array<std::uint32_t, 8> state = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                                         0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
   std::size_t full = bytes.size() / kBlockSize * kBlockSize;
-  for (std::size_t offset = 0; offset < full; offset += kBlockSize) {
-    ProcessBlock(reinterpret_cast<const unsigned char*>(bytes.data() + offset), state);
-  }
+  ProcessBlocks(reinterpret_cast<const unsigned char*>(bytes.data()), full / kBlockSize, state);
   // The tail, a 1 bit, zeros and the length in bits fill one or two blocks.
   std::string tail(bytes.substr(full));
   tail.push_back(static_cast<char>(0x80));
   while (tail.size() % kBlockSize != kBlockSize - 8) tail.push_back('\0');
   std::uint64_t bit_length = static_cast<std::uint64_t>(bytes.size()) * 8;
   for (int i = 7; i >= 0; --i) tail.push_back(static_cast<char>(bit_length >> (8 * i)));
-  for (std::size_t offset = 0; offset < tail.size(); offset += kBlockSize) {
-    ProcessBlock(reinterpret_cast<const unsigned char*>(tail.data() + offset), state);
-  }
+  ProcessBlocks(reinterpret_cast<const unsigned char*>(tail.data()), tail.size() / kBlockSize,
+                state);
   static constexpr char kHex[] = "0123456789abcdef";
   std::string hex;
   for (std::uint32_t word : state) {
