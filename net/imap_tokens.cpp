@@ -198,6 +198,10 @@ TMessageFlagSet ParseMessageFlagsStrict(std::string_view text) {
   }
   const std::vector<std::string_view> words = SplitWords(text.substr(1, text.size() - 2));
   for (std::size_t i = 0; i < words.size() && i < kMessageFlagWordsLooked; ++i) {
+    // Keywords ($NotJunk, $Forwarded, ...) are set by other mail clients on
+    // ordinary messages; refusing them would fail every later run of the
+    // account, so only an unknown system flag counts as an error.
+    if (words[i].empty() || words[i].front() != '\\') continue;
     const std::optional<TMessageFlag> flag = MessageFlagOfWord(words[i]);
     if (!flag) throw EImapError("Uncorrect message flag " + Quoted(words[i]));
     flags.Include(*flag);
@@ -241,7 +245,7 @@ TMailBoxFlag ParseMailboxFlags(std::string_view text) {
   return options;
 }
 
-ImapMailboxLine ParseMailboxLine(std::string_view text, bool strict_flags) {
+ImapMailboxLine ParseMailboxLine(std::string_view text) {
   ImapMailboxLine line;
   ImapCursor cursor(text);
   const std::optional<std::string_view> flag_text = cursor.ReadThrough(')');
@@ -253,7 +257,8 @@ ImapMailboxLine ParseMailboxLine(std::string_view text, bool strict_flags) {
   try {
     line.options = ParseMailboxFlags(line.flag_text);
   } catch (const EImapError&) {
-    if (strict_flags) throw;
+    // Servers add attributes of their own (\\HasNoChildren, \\Subscribed,
+    // ...) to LIST and LSUB lines; the options then stay empty.
   }
   if (!flag_text) return line;
   cursor.SkipBlanks();

@@ -90,9 +90,9 @@ struct ImapMailboxLine {
   std::string delimiter;  // empty for NIL
   std::string name;
 };
-// `strict_flags`: false ignores an attribute list error (LIST), true passes
-// it on (LSUB).
-ImapMailboxLine ParseMailboxLine(std::string_view text, bool strict_flags);
+// An attribute list that the mailbox-flag parse refuses leaves the options
+// empty, for LIST and LSUB alike.
+ImapMailboxLine ParseMailboxLine(std::string_view text);
 
 // "12 EXISTS", "3 RECENT", "4 EXPUNGE": the number when `text` is a number,
 // a blank and exactly `word`.

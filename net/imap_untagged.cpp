@@ -108,7 +108,7 @@ void TImap4Client::HandleFlags(const std::string& text) {
 }
 
 void TImap4Client::HandleMailboxLine(const std::string& text, bool lsub) {
-  const ImapMailboxLine line = ParseMailboxLine(text, lsub);
+  const ImapMailboxLine line = ParseMailboxLine(text);
   TMailBox& mailbox = GetAllMailboxes()->FindOrCreate(line.name);
   if (lsub) {
     mailbox.SetSubscribed(true);

@@ -118,8 +118,8 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, FetchErrors,
     ::testing::Values(
         FetchErrorRow{"flags_without_close", "1 FETCH (FLAGS (\\Seen", "Bad flag list"},
-        FetchErrorRow{"keyword_in_flags", "1 FETCH (FLAGS (\\Seen $Junk))",
-                      "Uncorrect message flag \"$Junk\""},
+        FetchErrorRow{"unknown_system_flag", "1 FETCH (FLAGS (\\Seen \\Junk))",
+                      "Uncorrect message flag \"\\Junk\""},
         FetchErrorRow{"size_not_terminated", "1 FETCH (RFC822.SIZE 310",
                       "Bad RFC822.SIZE in FETCH responce"},
         FetchErrorRow{"size_not_a_number", "1 FETCH (RFC822.SIZE x1)",

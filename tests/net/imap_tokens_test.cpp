@@ -101,7 +101,8 @@ INSTANTIATE_TEST_SUITE_P(
                       "(\\Seen \\Seen \\Seen \\Seen \\Seen \\Seen \\Seen $Junk)",
                       {F::mesSeen},
                       nullptr},
-        StrictFlagRow{"keyword", "(\\Seen $NotJunk)", {}, "Uncorrect message flag \"$NotJunk\""},
+        StrictFlagRow{"keywords_are_skipped", "(\\Seen $NotJunk NonJunk)", {F::mesSeen}, nullptr},
+        StrictFlagRow{"unknown_system_flag", "(\\Seen \\Junk)", {}, "Uncorrect message flag \"\\Junk\""},
         StrictFlagRow{"case_matters", "(\\SEEN)", {}, "Uncorrect message flag \"\\SEEN\""},
         StrictFlagRow{"no_parentheses", "\\Seen", {}, "Uncorrect paranthesis list \"\\Seen\""},
         StrictFlagRow{"one_character", "(", {}, "Uncorrect paranthesis list \"(\""}),
@@ -134,24 +135,25 @@ TEST(MailboxFlags, KnownFlagsAnyCaseAndErrors) {
 }
 
 TEST(MailboxLine, ListWithQuotedDelimiterAndNames) {
-  ImapMailboxLine line = ParseMailboxLine("(\\HasNoChildren) \"/\" INBOX", false);
+  ImapMailboxLine line = ParseMailboxLine("(\\HasNoChildren) \"/\" INBOX");
   EXPECT_EQ(line.flag_text, "(\\HasNoChildren)");
   EXPECT_TRUE(line.options.Empty());  // the LIST error is ignored
   EXPECT_EQ(line.delimiter, "/");
   EXPECT_EQ(line.name, "INBOX");
 
-  line = ParseMailboxLine("(\\Noselect) NIL \"Sent Items\"", false);
+  line = ParseMailboxLine("(\\Noselect) NIL \"Sent Items\"");
   EXPECT_EQ(line.options, TMailBoxFlag{TMailBoxOption::Noselect});
   EXPECT_EQ(line.delimiter, "");
   EXPECT_EQ(line.name, "Sent Items");
 
-  line = ParseMailboxLine("() \".\" {7}Foo Bar", false);
+  line = ParseMailboxLine("() \".\" {7}Foo Bar");
   EXPECT_EQ(line.name, "Foo Bar");
 }
 
-TEST(MailboxLine, LsubPassesTheFlagErrorOn) {
-  EXPECT_THROW(ParseMailboxLine("(\\HasNoChildren) \"/\" INBOX", true), EImapError);
-  EXPECT_EQ(ParseMailboxLine("() \"/\" INBOX", true).name, "INBOX");
+TEST(MailboxLine, ServerAttributesLeaveTheOptionsEmpty) {
+  const ImapMailboxLine line = ParseMailboxLine("(\\HasNoChildren \\Subscribed) \"/\" INBOX");
+  EXPECT_TRUE(line.options.Empty());
+  EXPECT_EQ(line.name, "INBOX");
 }
 
 TEST(NumberedResponse, MatchesNumberAndWordExactly) {
