@@ -342,89 +342,108 @@ int AcceptClient(int listener, int stop_fd, std::string& why) {
 
 }  // namespace
 
+std::unique_ptr<ScriptedServer::Session> ScriptedServer::AcceptNext(std::string& why) {
+  const int fd = AcceptClient(listener_, stop_pipe_[0], why);
+  if (fd < 0) return nullptr;
+  std::lock_guard lock(mutex_);
+  ++connections_;
+  return std::make_unique<Session>(fd, stop_pipe_[0]);
+}
+
+bool ScriptedServer::ExpectLine(Session& session, const ScriptStep& step,
+                                const std::string& where) {
+  std::string line;
+  std::string why;
+  if (!session.ReadLine(line, why)) {
+    Fail(where + "expected \"C: " + step.text + "\", " + why);
+    return false;
+  }
+  line = StripLineEnd(line);
+  Record("C: " + line);
+  const bool matches = step.kind == ScriptStep::Kind::kExpect ? line == step.text
+                                                              : line.starts_with(step.text);
+  if (!matches) {
+    Fail(where + "expected \"C: " + step.text + "\", got \"C: " + line + "\"");
+  }
+  return matches;
+}
+
+bool ScriptedServer::SendBytes(Session& session, const ScriptStep& step,
+                               const std::string& where) {
+  Record("S: " + StripLineEnd(step.text));
+  bool ok = true;
+  if (step.kind == ScriptStep::Kind::kSendBytewise) {
+    for (std::size_t i = 0; ok && i < step.text.size(); ++i) {
+      ok = session.Write(std::string_view(step.text).substr(i, 1));
+    }
+  } else {
+    ok = session.Write(step.text);
+  }
+  if (!ok) Fail(where + "could not send");
+  return ok;
+}
+
+bool ScriptedServer::ReadDataBlock(Session& session, const std::string& where) {
+  std::string block;
+  std::string line;
+  std::string why;
+  bool ok = true;
+  while ((ok = session.ReadLine(line, why))) {
+    block += line;
+    if (line == ".\r\n" || line == ".\n") break;
+    if (block.size() > kMaxDataBlock) {
+      why = "data block too long";
+      ok = false;
+      break;
+    }
+  }
+  if (!ok) Fail(where + "reading data: " + why);
+  Record("C: <" + std::to_string(block.size()) + " bytes of data>");
+  std::lock_guard lock(mutex_);
+  data_blocks_.push_back(std::move(block));
+  return ok;
+}
+
+bool ScriptedServer::RunStep(std::unique_ptr<Session>& session, std::size_t index) {
+  const ScriptStep& step = steps_[index];
+  const std::string where = "step " + std::to_string(index + 1) + ": ";
+  std::string why;
+  switch (step.kind) {
+    case ScriptStep::Kind::kExpect:
+    case ScriptStep::Kind::kExpectPrefix:
+      return ExpectLine(*session, step, where);
+    case ScriptStep::Kind::kSend:
+    case ScriptStep::Kind::kSendBytewise:
+      return SendBytes(*session, step, where);
+    case ScriptStep::Kind::kPause:
+      std::this_thread::sleep_for(step.pause);
+      return true;
+    case ScriptStep::Kind::kReadData:
+      return ReadDataBlock(*session, where);
+    case ScriptStep::Kind::kClose:
+      session->CloseNow();
+      return true;
+    case ScriptStep::Kind::kReset:
+      session->ResetNow();
+      return true;
+    case ScriptStep::Kind::kSilence:
+      session->WaitForEnd();
+      return true;
+    case ScriptStep::Kind::kAccept:
+      session.reset();
+      session = AcceptNext(why);
+      if (!session) Fail(where + why);
+      return session != nullptr;
+  }
+  return false;
+}
+
 void ScriptedServer::Run() {
   std::string why;
-  auto connect_next = [&]() -> std::unique_ptr<Session> {
-    const int fd = AcceptClient(listener_, stop_pipe_[0], why);
-    if (fd < 0) return nullptr;
-    std::lock_guard lock(mutex_);
-    ++connections_;
-    return std::make_unique<Session>(fd, stop_pipe_[0]);
-  };
-  std::unique_ptr<Session> session = connect_next();
+  std::unique_ptr<Session> session = AcceptNext(why);
   if (!session) Fail("step 1: " + why);
   for (std::size_t index = 0; session && index < steps_.size(); ++index) {
-    const ScriptStep& step = steps_[index];
-    const std::string where = "step " + std::to_string(index + 1) + ": ";
-    std::string line;
-    bool ok = true;
-    switch (step.kind) {
-      case ScriptStep::Kind::kExpect:
-      case ScriptStep::Kind::kExpectPrefix: {
-        ok = session->ReadLine(line, why);
-        if (!ok) {
-          Fail(where + "expected \"C: " + step.text + "\", " + why);
-          break;
-        }
-        line = StripLineEnd(line);
-        Record("C: " + line);
-        const bool matches = step.kind == ScriptStep::Kind::kExpect
-                                 ? line == step.text
-                                 : line.starts_with(step.text);
-        if (!matches) {
-          Fail(where + "expected \"C: " + step.text + "\", got \"C: " + line + "\"");
-          ok = false;
-        }
-        break;
-      }
-      case ScriptStep::Kind::kSend:
-        Record("S: " + StripLineEnd(step.text));
-        ok = session->Write(step.text);
-        if (!ok) Fail(where + "could not send");
-        break;
-      case ScriptStep::Kind::kSendBytewise:
-        Record("S: " + StripLineEnd(step.text));
-        for (char byte : step.text) {
-          if (!(ok = session->Write(std::string_view(&byte, 1)))) break;
-        }
-        if (!ok) Fail(where + "could not send");
-        break;
-      case ScriptStep::Kind::kPause:
-        std::this_thread::sleep_for(step.pause);
-        break;
-      case ScriptStep::Kind::kReadData: {
-        std::string block;
-        while ((ok = session->ReadLine(line, why))) {
-          block += line;
-          if (line == ".\r\n" || line == ".\n") break;
-          if (block.size() > kMaxDataBlock) {
-            why = "data block too long";
-            ok = false;
-            break;
-          }
-        }
-        if (!ok) Fail(where + "reading data: " + why);
-        Record("C: <" + std::to_string(block.size()) + " bytes of data>");
-        std::lock_guard lock(mutex_);
-        data_blocks_.push_back(std::move(block));
-        break;
-      }
-      case ScriptStep::Kind::kClose:
-        session->CloseNow();
-        break;
-      case ScriptStep::Kind::kReset:
-        session->ResetNow();
-        break;
-      case ScriptStep::Kind::kSilence:
-        session->WaitForEnd();
-        break;
-      case ScriptStep::Kind::kAccept:
-        session.reset();
-        session = connect_next();
-        if (!session) Fail(where + why);
-        break;
-    }
-    if (!ok) break;
+    if (!RunStep(session, index)) break;
   }
   session.reset();
   std::lock_guard lock(mutex_);

@@ -35,6 +35,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -114,6 +115,12 @@ class ScriptedServer {
  private:
   class Session;
   void Run();
+  std::unique_ptr<Session> AcceptNext(std::string& why);
+  // Each runs one step; false ends the script (the failure is recorded).
+  bool RunStep(std::unique_ptr<Session>& session, std::size_t index);
+  bool ExpectLine(Session& session, const ScriptStep& step, const std::string& where);
+  bool SendBytes(Session& session, const ScriptStep& step, const std::string& where);
+  bool ReadDataBlock(Session& session, const std::string& where);
   void Fail(const std::string& message);
   void Record(std::string line);
 
