@@ -52,6 +52,16 @@ class LinkCloser {
   std::function<void()> close_;
 };
 
+// Lets pending events be handled inside a send. What another handler raises
+// there is dropped, as the program drops every exception that reaches its
+// message loop: a send must never fail the run that called it.
+void ProcessMessagesDroppingFailures() {
+  try {
+    ProcessMessages();
+  } catch (...) {
+  }
+}
+
 // Runs one bus step; anything it raises counts as the step failing.
 bool Guarded(const std::function<bool()>& step) {
   try {
@@ -91,14 +101,14 @@ void DBusTalker::SendStartPair(bool show_download_indicator,
                                const std::string& address) {
   Converse([&](const QString& item) {
     if (show_download_indicator) Poke(item, ShowDLCommand());
-    ProcessMessages();
-    ProcessMessages();
+    ProcessMessagesDroppingFailures();
+    ProcessMessagesDroppingFailures();
     Poke(item, RecvStartCommand(address));
   });
 }
 
-// The bus steps never raise; what the message processing in between raises
-// belongs to the handler that raised it and passes on, after the close.
+// Never raises: neither the bus steps nor the message processing between
+// them.
 void DBusTalker::Converse(const std::function<void(const QString&)>& pokes) {
   if (!Guarded([this] { return MainApplicationPresent(); })) {
     last_outcome_ = TalkerOutcome::kNoMainApplication;
@@ -114,7 +124,7 @@ void DBusTalker::Converse(const std::function<void(const QString&)>& pokes) {
   });
   // Lets the buttons, timers and the bus traffic be handled before the
   // poke, as every wait of the program does.
-  ProcessMessages();
+  ProcessMessagesDroppingFailures();
   if (!link.open) {
     last_outcome_ = TalkerOutcome::kServiceNotAnswering;
     return;
