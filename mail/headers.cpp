@@ -50,7 +50,9 @@ void SplitAddresses(std::string_view text, TStringList& list) {
   while (true) {
     std::size_t comma = rest.find(',');
     std::string piece = Cut(Trim(rest.substr(0, comma)), kShortStringLength);
-    list.push_back(DecodeHeaderWords(piece));
+    // The empty piece after a trailing comma (folded lists end lines with
+    // one) is no address.
+    if (!piece.empty()) list.push_back(DecodeHeaderWords(piece));
     if (comma == std::string_view::npos) break;
     rest.remove_prefix(comma + 1);
   }

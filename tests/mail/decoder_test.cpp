@@ -53,6 +53,16 @@ TEST(Decoder, PlainMessageWithHeadersAndTerminator) {
   EXPECT_EQ(message->ContentType(), "text/plain");
 }
 
+TEST(Decoder, FoldedToFieldGivesThreeRecipientsInOrder) {
+  auto message = Decode(Raw({"To: Ann <ann@example.org>, \"Doe, John\" <john@example.org>,",
+                             " Third <third@example.org>", "Tone: high", "Tops: x@example.org",
+                             "", "b"}));
+  ASSERT_EQ(message->Recipients().Count(), 3);
+  EXPECT_EQ(message->Recipients().Items(0).Address(), "ann@example.org");
+  EXPECT_EQ(message->Recipients().Items(1).Name(), "Doe, John");
+  EXPECT_EQ(message->Recipients().Items(2).Address(), "third@example.org");
+}
+
 TEST(Decoder, PriorityValues) {
   EXPECT_EQ(Decode(Raw({"X-Priority: 5", "", "x"}))->Priority(), TPriority::ptLow);
   EXPECT_EQ(Decode(Raw({"X-Priority: 1 (Highest)", "", "x"}))->Priority(), TPriority::ptNormal);

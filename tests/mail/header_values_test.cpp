@@ -168,7 +168,7 @@ TEST(GetFieldValue, LongValueIsCutTo255) {
 TEST(GetFieldValues, SplitsAddressFieldsAcrossLinesAndFields) {
   TStringList list{"stale"};
   SampleHeaders().GetFieldValues("TO:", list);
-  EXPECT_EQ(list, (TStringList{"Ann <ann@example.org>", "\"Doe, John\" <john@example.org>", "",
+  EXPECT_EQ(list, (TStringList{"Ann <ann@example.org>", "\"Doe, John\" <john@example.org>",
                                "Third <third@example.org>", "Late <late@example.org>"}));
   SampleHeaders().GetFieldValues("CC:", list);
   EXPECT_EQ(list, (TStringList{"bob@example.org"}));
@@ -178,7 +178,7 @@ TEST(GetFieldValues, QuotedCommaOnContinuationLineIsKept) {
   TmsHeaders headers{"To: a@example.org,", " \"Doe, Jane\" <jane@example.org>"};
   TStringList list;
   headers.GetFieldValues("To:", list);
-  EXPECT_EQ(list, (TStringList{"a@example.org", "", "\"Doe, Jane\" <jane@example.org>"}));
+  EXPECT_EQ(list, (TStringList{"a@example.org", "\"Doe, Jane\" <jane@example.org>"}));
 }
 
 TEST(GetFieldValues, MatchingLineWithoutColonEndsTheScan) {
