@@ -135,6 +135,7 @@ void EncodeParagraph(std::string_view paragraph, TStringList& lines) {
     line.push_back('=');
     lines.push_back(std::move(line));
     start = end;
+    ProcessMessagesThrottled();
   }
   std::string line;
   AppendEscaped(paragraph.substr(start), line);

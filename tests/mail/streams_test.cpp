@@ -5,7 +5,9 @@
 #include <chrono>
 #include <string>
 
+#include "mail/base64.h"
 #include "mail/line_stream.h"
+#include "mail/message.h"
 #include "mail/temp_file_stream.h"
 #include "mail/time_counter.h"
 #include "platform/message_pump.h"
@@ -82,6 +84,23 @@ TEST(LineStream, ResetStartsAgain) {
   EXPECT_FALSE(stream.EndOfData());
   stream.NextLine(line);
   EXPECT_EQ(line, "one");
+}
+
+TEST(Dispatching, LongDecodeLetsThePumpRun) {
+  // A posted call stands for a button press waiting in the queue.
+  bool dispatched = false;
+  CurrentPump().Post([&] { dispatched = true; });
+  std::string raw =
+      "MIME-Version: 1.0\r\nContent-Type: application/octet-stream\r\n"
+      "Content-Transfer-Encoding: base64\r\n\r\n";
+  const std::string line = Base64EncodeBytes(std::string(kBase64BytesPerLine, 'x')) + "\r\n";
+  for (int i = 0; i < 300000; ++i) raw += line;
+  TmsMessage message;
+  TMemoryStream stream;
+  stream.Write(raw);
+  message.LoadFromStream(stream);
+  EXPECT_EQ(message.Attachments().Items(0).Data().Size(), 300000 * 57);
+  EXPECT_TRUE(dispatched);
 }
 
 TEST(TempFileStream, CreatesMsFileAndDeletesItOnDestruction) {
