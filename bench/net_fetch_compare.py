@@ -6,8 +6,10 @@ of each run as a Markdown table (median of --runs runs).
 
 usage: bench/net_fetch_compare.py [--tool PATH] [--runs N] [--messages N]
 
-Needs root (Dovecot as in tests/support/dovecot_server.cpp), dovecot,
-mpop and fetchmail. Everything lives in a temporary directory.
+Needs root (Dovecot as in tests/support/dovecot_server.cpp); installs
+dovecot-pop3d, mpop and fetchmail with apt-get when they are missing.
+Everything lives in a temporary directory. bench/imap_fetch_compare.py
+reuses these pieces for IMAP.
 """
 import argparse
 import os
@@ -23,6 +25,24 @@ import time
 
 MAIL_UID = MAIL_GID = 8  # Debian's "mail" user
 USER, PASSWORD = "bench", "bench-password"
+POP3_PACKAGES = {"/usr/sbin/dovecot": "dovecot-core", "/usr/lib/dovecot/pop3": "dovecot-pop3d",
+                 "/usr/bin/mpop": "mpop", "/usr/bin/fetchmail": "fetchmail",
+                 "/usr/bin/time": "time"}
+
+
+def ensure_packages(packages):
+    """Installs the Debian packages whose files (keys) are missing."""
+    missing = sorted({package for path, package in packages.items() if not os.path.exists(path)})
+    if not missing:
+        return
+    print("installing %s" % " ".join(missing), file=sys.stderr)
+    env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+    subprocess.run(["apt-get", "install", "-y", "--no-install-recommends"] + missing,
+                   stdout=subprocess.DEVNULL, env=env, check=True)
+    # Debian starts the system Dovecot on install; only the private one is wanted.
+    if "dovecot-core" in missing:
+        subprocess.run(["systemctl", "disable", "--now", "dovecot"], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
 
 
 def free_port():
@@ -65,7 +85,7 @@ def make_messages(count, seed=1):
 
 
 class Dovecot:
-    def __init__(self, root):
+    def __init__(self, root, protocol="pop3"):
         self.root = root
         self.pid = None
         self.port = free_port()
@@ -82,7 +102,7 @@ class Dovecot:
 state_dir = {root}/state
 log_path = {root}/dovecot.log
 listen = 127.0.0.1
-protocols = pop3
+protocols = {protocol}
 default_internal_user = root
 default_login_user = dovenull
 first_valid_uid = 1
@@ -102,11 +122,11 @@ userdb {{
   driver = static
   args = uid={MAIL_UID} gid={MAIL_GID} home={root}/mail/%u
 }}
-service pop3-login {{
-  inet_listener pop3 {{
+service {protocol}-login {{
+  inet_listener {protocol} {{
     port = {self.port}
   }}
-  inet_listener pop3s {{
+  inet_listener {protocol}s {{
     port = 0
   }}
 }}
@@ -208,10 +228,10 @@ uidls_file {work}/mpop-uidls
     return ["/usr/bin/mpop", "-C", config, "-q", "-a"]
 
 
-def fetchmail_command(work, port, out, delete):
+def fetchmail_command(work, port, out, delete, protocol="pop3"):
     config = os.path.join(work, "fetchmailrc")
     with open(config, "w") as rc:
-        rc.write(f'poll 127.0.0.1 protocol pop3 port {port} auth password\n'
+        rc.write(f'poll 127.0.0.1 protocol {protocol} port {port} auth password\n'
                  f'  user "{USER}" password "{PASSWORD}" {"nokeep" if delete else "keep"} fetchall\n'
                  f'  sslproto ""\n')
     os.chmod(config, 0o600)
@@ -220,28 +240,83 @@ def fetchmail_command(work, port, out, delete):
             "--pidfile", os.path.join(work, "fetchmail.pid")]
 
 
+def write_sources(directory, messages):
+    """Writes the messages as files the mail user can link; returns (paths, bytes)."""
+    os.makedirs(directory)
+    sources = []
+    total = 0
+    for index, message in enumerate(messages):
+        path = os.path.join(directory, "%d.eml" % index)
+        with open(path, "wb") as out:
+            out.write(message)
+        os.chown(path, MAIL_UID, MAIL_GID)
+        sources.append(path)
+        total += len(message)
+    return sources, total
+
+
+def delivered(work):
+    """Messages the run left in `work`: saved files (N.eml, Maildir entries)
+    and envelopes in a BSMTP file."""
+    count = 0
+    for directory, _, files in os.walk(work):
+        in_maildir = os.path.basename(directory) in ("new", "cur")
+        for name in files:
+            if name.endswith(".eml") or in_maildir:
+                count += 1
+            elif name == "bsmtp":
+                with open(os.path.join(directory, name), "rb") as batch:
+                    count += sum(1 for line in batch if line.startswith(b"MAIL FROM:"))
+    return count
+
+
+def compare(tools, dovecot, sources, runs, root, env):
+    """Prints one Markdown row per tool and mode: median wall and processor
+    time, largest peak memory. `tools` maps a name to build(work, out,
+    delete) -> command. Each run starts from the full mailbox and checks
+    what it saved and what is left on the server afterwards."""
+    print("| tool | mode | wall s | CPU s | peak RSS MB |")
+    print("|---|---|---:|---:|---:|")
+    for mode in ("keep", "delete"):
+        for name, build in tools.items():
+            results = []
+            for run in range(runs):
+                work = os.path.join(root, "work-%s-%s-%d" % (mode, name.split()[0], run))
+                out = os.path.join(work, "out")
+                os.makedirs(out)
+                dovecot.fill(sources)
+                results.append(measure(build(work, out, mode == "delete"), env, work))
+                if delivered(work) != len(sources):
+                    raise RuntimeError("%s %s saved %d messages" % (name, mode, delivered(work)))
+                left = dovecot.count()
+                expected_left = len(sources) if mode == "keep" else 0
+                if left != expected_left:
+                    raise RuntimeError("%s %s left %d messages" % (name, mode, left))
+                shutil.rmtree(work)
+            print("| %s | %s | %.2f | %.2f | %.1f |" % (
+                name, mode, statistics.median(r[0] for r in results),
+                statistics.median(r[1] for r in results),
+                max(r[2] for r in results) / 1024))
+            sys.stdout.flush()
+
+
+def default_tool():
+    return os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "build", "bin",
+                        "quillon-tool")
+
+
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--tool", default=os.path.join(os.path.dirname(__file__), "..", "build",
-                                                       "bin", "quillon-tool"))
+    parser.add_argument("--tool", default=default_tool())
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--messages", type=int, default=1000)
     args = parser.parse_args()
+    ensure_packages(POP3_PACKAGES)
     root = tempfile.mkdtemp(prefix="quillon-fetch-bench-")
     os.chmod(root, 0o755)  # the mail user reaches the Maildir below
     dovecot = None
     try:
-        sources_dir = os.path.join(root, "sources")
-        os.makedirs(sources_dir)
-        sources = []
-        total = 0
-        for index, message in enumerate(make_messages(args.messages)):
-            path = os.path.join(sources_dir, "%d.eml" % index)
-            with open(path, "wb") as out:
-                out.write(message)
-            os.chown(path, MAIL_UID, MAIL_GID)
-            sources.append(path)
-            total += len(message)
+        sources, total = write_sources(os.path.join(root, "sources"), make_messages(args.messages))
         dovecot = Dovecot(os.path.join(root, "dovecot"))
         dovecot.start()
         env = dict(os.environ, BENCH_PASSWORD=PASSWORD)
@@ -251,27 +326,7 @@ def main():
             "fetchmail (bsmtp)": lambda work, out, delete: fetchmail_command(work, dovecot.port, out, delete),
         }
         print("%d messages, %.1f MB, %d runs each (median)\n" % (args.messages, total / 1e6, args.runs))
-        print("| tool | mode | wall s | CPU s | peak RSS MB |")
-        print("|---|---|---:|---:|---:|")
-        for mode in ("keep", "delete"):
-            for name, build in tools.items():
-                results = []
-                for run in range(args.runs):
-                    work = os.path.join(root, "work-%s-%s-%d" % (mode, name.split()[0], run))
-                    out = os.path.join(work, "out")
-                    os.makedirs(out)
-                    dovecot.fill(sources)
-                    results.append(measure(build(work, out, mode == "delete"), env, work))
-                    left = dovecot.count()
-                    expected_left = args.messages if mode == "keep" else 0
-                    if left != expected_left:
-                        raise RuntimeError("%s %s left %d messages" % (name, mode, left))
-                    shutil.rmtree(work)
-                print("| %s | %s | %.2f | %.2f | %.1f |" % (
-                    name, mode, statistics.median(r[0] for r in results),
-                    statistics.median(r[1] for r in results),
-                    max(r[2] for r in results) / 1024))
-                sys.stdout.flush()
+        compare(tools, dovecot, sources, args.runs, root, env)
     finally:
         if dovecot:
             dovecot.stop()
