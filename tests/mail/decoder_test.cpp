@@ -30,7 +30,7 @@ std::string DataOf(const TmsMessage& message, int index) {
   return message.Attachments().Items(index).Data().Data();
 }
 
-const std::string kPdfBytes = std::string("%PDF-1.4\x00\xff\x10 binary", 20);
+const std::string kPdfBytes = std::string("%PDF-1.4\x00\xff\x10 binary", 18);
 
 TEST(Decoder, PlainMessageWithHeadersAndTerminator) {
   auto message = Decode(Raw({"From: \"Ann Example\" <ann@example.org>",
