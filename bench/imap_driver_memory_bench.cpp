@@ -44,6 +44,33 @@ std::string Environment(const char* name) {
   return value == nullptr ? std::string() : value;
 }
 
+// The driver's sequence in keep mode; records what the fetched messages
+// hold before and after the mailbox is cleared.
+void RunDriverFetch(benchmark::State& state, const std::string& server, double in_use_before) {
+  TMailboxList mailboxes;
+  TImap4Client client;
+  client.SetServer(server);
+  client.SetAllMailboxes(&mailboxes);
+  client.SetUserName(Environment("QUILLON_BENCH_IMAP_USER"));
+  client.SetPassword(Environment("QUILLON_BENCH_IMAP_PASSWORD"));
+  client.SetOpenAsReadOnly(false);
+  // The driver's sequence, keeping the messages on the server.
+  client.Connect();
+  client.Capability();
+  client.Lsub("", "%");
+  client.List("", "%");
+  client.SetMailBox("INBOX");
+  client.CurrentMailbox().Clear();
+  client.FetchAll(true, kDriverItems);
+  TMailBox& inbox = client.CurrentMailbox();
+  state.counters["messages"] = inbox.Count();
+  state.counters["held_MB"] = Megabytes(MallocInUse() - in_use_before);
+  state.counters["rss_MB"] = Megabytes(ProcessStatusBytes("VmRSS"));
+  inbox.Clear();
+  state.counters["after_clear_MB"] = Megabytes(MallocInUse() - in_use_before);
+  client.Disconnect();
+}
+
 void BM_DriverFetchAllHeld(benchmark::State& state) {
   const std::string server = Environment("QUILLON_BENCH_IMAP_SERVER");
   if (server.empty()) {
@@ -52,28 +79,9 @@ void BM_DriverFetchAllHeld(benchmark::State& state) {
   }
   for (auto _ : state) {
     const double in_use_before = MallocInUse();
-    TMailboxList mailboxes;
-    TImap4Client client;
-    client.SetServer(server);
-    client.SetAllMailboxes(&mailboxes);
-    client.SetUserName(Environment("QUILLON_BENCH_IMAP_USER"));
-    client.SetPassword(Environment("QUILLON_BENCH_IMAP_PASSWORD"));
-    client.SetOpenAsReadOnly(false);
-    // The driver's sequence, keeping the messages on the server.
-    client.Connect();
-    client.Capability();
-    client.Lsub("", "%");
-    client.List("", "%");
-    client.SetMailBox("INBOX");
-    client.CurrentMailbox().Clear();
-    client.FetchAll(true, kDriverItems);
-    TMailBox& inbox = client.CurrentMailbox();
-    state.counters["messages"] = inbox.Count();
-    state.counters["held_MB"] = Megabytes(MallocInUse() - in_use_before);
-    state.counters["rss_MB"] = Megabytes(ProcessStatusBytes("VmRSS"));
-    inbox.Clear();
-    state.counters["after_clear_MB"] = Megabytes(MallocInUse() - in_use_before);
-    client.Disconnect();
+    RunDriverFetch(state, server, in_use_before);
+    // What stays allocated once the client and the mailbox list are gone.
+    state.counters["after_destroy_MB"] = Megabytes(MallocInUse() - in_use_before);
   }
   state.counters["peak_MB"] = Megabytes(ProcessStatusBytes("VmHWM"));
 }

@@ -113,9 +113,10 @@ def driver_memory(bench, dovecot, sources, env, label):
     if "error_message" in counters:
         raise RuntimeError("driver benchmark: " + counters["error_message"])
     sizes = [os.path.getsize(path) for path in sources]
-    print("| %s | %d | %.1f | %.2f | %.1f | %.1f | %.1f |" % (
+    print("| %s | %d | %.1f | %.2f | %.1f | %.1f | %.1f | %.1f |" % (
         label, counters["messages"], sum(sizes) / 2**20, max(sizes) / 2**20,
-        counters["held_MB"], counters["after_clear_MB"], counters["peak_MB"]))
+        counters["held_MB"], counters["after_clear_MB"], counters["after_destroy_MB"],
+        counters["peak_MB"]))
     sys.stdout.flush()
 
 
@@ -151,8 +152,9 @@ def main():
         if not args.skip_compare:
             pop3.compare(tools, dovecot, sources, args.runs, root, env)
         if args.driver_bench:
-            print("\n| mailbox | messages | fetched MB | largest MB | held MB | after Clear MB | peak RSS MB |")
-            print("|---|---:|---:|---:|---:|---:|---:|")
+            print("\n| mailbox | messages | fetched MB | largest MB | held MB | after Clear MB "
+                  "| after destroy MB | peak RSS MB |")
+            print("|---|---:|---:|---:|---:|---:|---:|---:|")
             driver_memory(args.driver_bench, dovecot, sources, env, "the benchmark's")
             sized, _ = pop3.write_sources(os.path.join(root, "sized"),
                                           sized_messages(args.driver_messages, args.driver_size))
