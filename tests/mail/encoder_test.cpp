@@ -154,7 +154,9 @@ TEST(Encoder, NoValueCanInjectAHeaderLine) {
     EXPECT_NE(lines[i].rfind("X-Also", 0), 0u) << lines[i];
   }
   EXPECT_EQ(lines[0], "From:     Evil X-Injected: 1 <ann@example.org>");
-  EXPECT_EQ(lines[blank + 3], "b");  // two part header lines, blank, body
+  ASSERT_EQ(lines.size(), blank + 2);
+  EXPECT_EQ(lines[blank - 1], "Content-Transfer-Encoding: 7bit");
+  EXPECT_EQ(lines[blank + 1], "b");
 }
 
 TEST(Encoder, MultipartMixedWithTwoAttachments) {
