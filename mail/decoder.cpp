@@ -26,6 +26,13 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
 
+// A delimiter line may carry trailing blanks or tabs (RFC 2046 transport
+// padding).
+bool IsDelimiter(const std::string& line, const std::string& delimiter) {
+  return StartsWith(line, delimiter) &&
+         line.find_first_not_of(" \t", delimiter.size()) == std::string::npos;
+}
+
 // Quoted-printable text of a list, decoded back into lines.
 void DecodeQPLines(TStringList& lines) {
   TMemoryStream decoded;
@@ -321,7 +328,7 @@ void TmsCustomDecoder::DecodeMultipart() {
   std::string line;
   while (true) {
     if (!NextLine(line)) throw EMessageParserError(kBoundaryNotFoundText);
-    if (line == boundary_) break;
+    if (IsDelimiter(line, boundary_)) break;
   }
   DecodeFirstPart();
   DecodeParts();
@@ -337,7 +344,7 @@ void TmsCustomDecoder::DecodeFirstPart() {
     std::string line;
     while (true) {
       if (!NextLine(line)) throw EMessageParserError(kBoundaryNotFoundText);
-      if (line == boundary_) break;
+      if (IsDelimiter(line, boundary_)) break;
     }
     ReadHeaders(part_headers_);
   }
@@ -368,8 +375,8 @@ bool TmsCustomDecoder::ReadFirstPartBody() {
   std::string line;
   bool closed = false;
   while (NextLine(line)) {
-    if (line == boundary_) break;
-    if (line == closing) {
+    if (IsDelimiter(line, boundary_)) break;
+    if (IsDelimiter(line, closing)) {
       closed = true;
       break;
     }
@@ -390,7 +397,7 @@ void TmsCustomDecoder::CloseAlternative() {
     if (!NextLine(line)) throw EMessageParserError(kClosingBoundaryNotFoundText);
     if (StartsWith(line, boundary_)) break;
   }
-  if (line == boundary_ + "--") {
+  if (IsDelimiter(line, boundary_ + "--")) {
     while (NextLine(line)) {
     }
   }
@@ -446,7 +453,7 @@ bool TmsCustomDecoder::DecodeNextPart() {
     std::string end_line;
     ReadPartData(*item, part_encoding, end_line);
     message_.Attachments().Add(std::move(item));
-    const bool finished = lines_.EndOfData() || end_line == boundary_ + "--";
+    const bool finished = lines_.EndOfData() || IsDelimiter(end_line, boundary_ + "--");
     if (!finished) return true;
     if (!in_alternative_) return false;
     CloseAlternative();

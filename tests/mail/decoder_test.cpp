@@ -220,6 +220,15 @@ TEST(Decoder, TopLevelAlternative) {
   EXPECT_EQ(message->ContentType(), "multipart/alternative");
 }
 
+TEST(Decoder, DelimitersWithTrailingBlanksAreDelimiters) {
+  auto message = Decode(Raw({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=b", "",
+                             "--b \t", "", "body", "--b ", "Content-Type: text/plain; name=\"n.txt\"",
+                             "", "note", "--b-- ", "epilogue"}));
+  EXPECT_EQ(message->Body(), (TStringList{"body"}));
+  ASSERT_EQ(message->Attachments().Count(), 1);
+  EXPECT_EQ(DataOf(*message, 0), "note");
+}
+
 TEST(Decoder, FirstPartBase64BecomesAttachment) {
   auto message = Decode(Raw({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=b", "",
                              "--b", "Content-Type: application/octet-stream",
