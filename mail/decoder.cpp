@@ -67,6 +67,11 @@ TmsCustomDecoder::TmsCustomDecoder(TStream& stream, TmsCustomMessage& message)
 }
 
 bool TmsCustomDecoder::NextLine(std::string& line) {
+  if (pending_line_) {
+    line = std::move(*pending_line_);
+    pending_line_.reset();
+    return true;
+  }
   ProcessMessagesThrottled();
   lines_.NextLine(line);
   return !lines_.EndOfData();
@@ -100,6 +105,23 @@ void TmsCustomDecoder::Decode() {
     StoreOriginal(error.what());
   }
   StripTerminator();
+}
+
+// A part's header block ends at an empty line, and also at a line that
+// cannot be a header (no colon, no leading blank) or at a delimiter: that
+// line is the part's data (or its end) and is read again, not lost.
+void TmsCustomDecoder::ReadPartHeaders() {
+  part_headers_.clear();
+  std::string line;
+  while (NextLine(line) && !line.empty()) {
+    const bool continuation = line[0] == ' ' || line[0] == '\t';
+    const bool delimiter = StartsWith(line, boundary_);
+    if (delimiter || (!continuation && line.find(':') == std::string::npos)) {
+      pending_line_ = std::move(line);
+      return;
+    }
+    part_headers_.push_back(line);
+  }
 }
 
 void TmsCustomDecoder::DecodeMime() {
@@ -146,6 +168,7 @@ void TmsCustomDecoder::DecodeTextBody() {
     if (!IsUUBegin(line)) continue;
     // A uuencoded file inside a text body: read the message as plain text.
     lines_.Reset();
+    pending_line_.reset();
     body.clear();
     TmsHeaders skipped;
     ReadHeaders(skipped);
@@ -335,7 +358,7 @@ void TmsCustomDecoder::DecodeMultipart() {
 }
 
 void TmsCustomDecoder::DecodeFirstPart() {
-  ReadHeaders(part_headers_);
+  ReadPartHeaders();
   const std::string part_type = part_headers_.GetFieldValue("Content-Type");
   if (Contains(LowerCase(part_type), "multipart/alternative")) {
     in_alternative_ = true;
@@ -346,7 +369,7 @@ void TmsCustomDecoder::DecodeFirstPart() {
       if (!NextLine(line)) throw EMessageParserError(kBoundaryNotFoundText);
       if (IsDelimiter(line, boundary_)) break;
     }
-    ReadHeaders(part_headers_);
+    ReadPartHeaders();
   }
   const std::string encoding =
       LowerCase(part_headers_.GetFieldValue("Content-Transfer-Encoding"));
@@ -438,7 +461,7 @@ std::unique_ptr<TmsAttItem> TmsCustomDecoder::NewPartItem() {
 // One part after the first; false when the data or the level is finished.
 bool TmsCustomDecoder::DecodeNextPart() {
   if (!message_.Body().empty() || message_.Attachments().Count() > 0) {
-    ReadHeaders(part_headers_);
+    ReadPartHeaders();
   }
   auto item = NewPartItem();
   const std::string encoding =

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "mail/attachment.h"
@@ -37,6 +38,7 @@ class TmsCustomDecoder {
 
   bool NextLine(std::string& line);
   void ReadHeaders(TmsHeaders& list);
+  void ReadPartHeaders();
   void DecodeMime();
   void DecodeTextBody();
   void DecodeBase64TextBody();
@@ -60,6 +62,7 @@ class TmsCustomDecoder {
   std::string NextAttachmentName(const char* prefix) const;
 
   TLineStream lines_;
+  std::optional<std::string> pending_line_;  // a line to hand out again
   TmsHeaders message_headers_;
   TmsHeaders part_headers_;
   TmsCustomMessage& message_;

@@ -229,6 +229,20 @@ TEST(Decoder, DelimitersWithTrailingBlanksAreDelimiters) {
   EXPECT_EQ(DataOf(*message, 0), "note");
 }
 
+TEST(Decoder, PartWithoutBlankLineAfterItsHeadersKeepsItsData) {
+  auto message = Decode(Raw({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=foo", "",
+                             "--foo", "Content-Type: text/plain", "bar", "", "--foo",
+                             "Content-Type: text/html", "<p>baz</p>", "", "--foo",
+                             "--foo", "Content-Type: text/plain", "", "after empty part",
+                             "--foo--"}));
+  EXPECT_EQ(message->Body(), (TStringList{"bar", ""}));
+  ASSERT_EQ(message->Attachments().Count(), 3);
+  EXPECT_EQ(message->Attachments().Items(0).ContentType(), "text/html");
+  EXPECT_EQ(DataOf(*message, 0), "<p>baz</p>\r\n");
+  EXPECT_EQ(DataOf(*message, 1), "");  // the part without headers or data
+  EXPECT_EQ(DataOf(*message, 2), "after empty part");
+}
+
 TEST(Decoder, FirstPartBase64BecomesAttachment) {
   auto message = Decode(Raw({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=b", "",
                              "--b", "Content-Type: application/octet-stream",

@@ -64,17 +64,28 @@ std::vector<fs::path> MessageFiles(const fs::path& directory) {
   return files;
 }
 
+// The sample messages of Python's own email tests, where Python's test
+// package is installed; empty otherwise.
+fs::path PythonEmailTestData() {
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(
+      popen("python3 -c 'import os, test; print(os.path.dirname(test.__file__))' 2>/dev/null", "r"),
+      pclose);
+  if (!pipe) return {};
+  char buffer[4096] = {};
+  if (fgets(buffer, sizeof buffer, pipe.get()) == nullptr) return {};
+  std::string directory(buffer);
+  while (!directory.empty() && (directory.back() == '\n' || directory.back() == '\r')) {
+    directory.pop_back();
+  }
+  return directory.empty() ? fs::path() : fs::path(directory) / "test_email" / "data";
+}
+
 std::vector<fs::path> AllSampleMessages() {
   std::vector<fs::path> files = MessageFiles(QUILLON_CORPUS_DIR);
-  for (const fs::path& extra : {fs::path(QUILLON_SOURCE_DIR) / "fuzz/corpus/mime_decoder",
-                                fs::path("/usr/lib/python3/dist-packages/test/test_email/data")}) {
-    auto more = MessageFiles(extra);
-    files.insert(files.end(), more.begin(), more.end());
-  }
-  for (const auto& entry : fs::directory_iterator("/usr/lib")) {
-    auto more = MessageFiles(entry.path() / "test/test_email/data");
-    files.insert(files.end(), more.begin(), more.end());
-  }
+  auto seeds = MessageFiles(fs::path(QUILLON_SOURCE_DIR) / "fuzz/corpus/mime_decoder");
+  files.insert(files.end(), seeds.begin(), seeds.end());
+  auto python_data = MessageFiles(PythonEmailTestData());
+  files.insert(files.end(), python_data.begin(), python_data.end());
   return files;
 }
 
@@ -135,6 +146,9 @@ bool PartIsKept(const json& part, const TmsMessage& message, const std::string& 
 
 TEST(Corpus, EveryPartPythonFindsIsKept) {
   std::vector<fs::path> files = MessageFiles(QUILLON_CORPUS_DIR);
+  for (const fs::path& file : MessageFiles(PythonEmailTestData())) {
+    if (file.filename().string().rfind("msg_", 0) == 0) files.push_back(file);
+  }
   std::string arguments = "parts";
   for (const fs::path& file : files) arguments += " '" + file.string() + "'";
   json parts = RunPython(arguments);
