@@ -255,6 +255,20 @@ TEST_F(WordTableTest, RemovingTheActiveLanguageAsksFirstAndFallsBackToZero) {
   EXPECT_EQ(words_->GetWord("idOf"), "of");
 }
 
+TEST_F(WordTableTest, RemovedDefaultLanguageFallsBackToTheFirst) {
+  words_->SetLanguages(3);
+  words_->SetDefaultLanguage(2);
+  words_->SetDefaultEnabled(true);
+  words_->Words()[18 * 4 + 2] = "";  // idOf in Icelandic
+  words_->SetActiveLanguage(1);
+  EXPECT_EQ(words_->GetWord("idOf"), "?");  // the third language's text
+  words_->SetLanguages(2);
+  EXPECT_EQ(words_->DefaultLanguage(), 0);
+  // Not the key of the next row ("idBytes"), which the old default's
+  // position now holds.
+  EXPECT_EQ(words_->GetWord("idOf"), "of");
+}
+
 TEST_F(WordTableTest, NoLanguagesIsRefused) {
   words_->SetLanguages(0);
   ASSERT_EQ(boxes_.size(), 1u);
