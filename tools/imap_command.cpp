@@ -11,7 +11,7 @@
 #include "platform/code_pages.h"
 #include "platform/text.h"
 #include "tools/command_registry.h"
-#include "tools/support/sha256.h"
+#include "tools/support/message_json.h"
 
 namespace quillon::tool {
 namespace {
@@ -58,65 +58,6 @@ ImapOptions ParseOptions(const Arguments& arguments) {
   if (options.server.empty()) throw UsageError{"--server is required"};
   if (options.rest.empty()) throw UsageError{"missing subcommand"};
   return options;
-}
-
-// ---- message description (the fields of "mime decode") ----
-
-json AddressJson(const TmsMailAddress& address) {
-  return json{{"name", Latin1ToUtf8(address.Name())}, {"address", Latin1ToUtf8(address.Address())}};
-}
-
-json AddressListJson(const TmsAddressList& list) {
-  json items = json::array();
-  for (int i = 0; i < list.Count(); ++i) items.push_back(AddressJson(list.Items(i)));
-  return items;
-}
-
-json LinesJson(const TStringList& lines) {
-  json items = json::array();
-  for (const std::string& line : lines) items.push_back(Latin1ToUtf8(line));
-  return items;
-}
-
-const char* TransferEncodingName(TAttEncoding encoding) {
-  if (encoding == TAttEncoding::aeBase64) return "base64";
-  if (encoding == TAttEncoding::aeQuotedPrintable) return "quoted-printable";
-  return "7bit";
-}
-
-json AttachmentsJson(const TmsAttList& attachments) {
-  json items = json::array();
-  for (int i = 0; i < attachments.Count(); ++i) {
-    const TmsAttItem& item = attachments.Items(i);
-    const std::string& data = item.Data().Data();
-    items.push_back(json{{"file_name", Latin1ToUtf8(item.FileName())},
-                         {"content_type", Latin1ToUtf8(item.ContentType())},
-                         {"transfer_encoding", TransferEncodingName(item.TransferEncoding())},
-                         {"size", data.size()},
-                         {"sha256", Sha256Hex(data)}});
-  }
-  return items;
-}
-
-json MessageJson(const TmsMessage& message) {
-  const TPriority priority = message.Priority();
-  return json{
-      {"sender", AddressJson(message.Sender())},
-      {"recipients", AddressListJson(message.Recipients())},
-      {"cc", AddressListJson(message.CC())},
-      {"bcc", AddressListJson(message.BCC())},
-      {"subject", Latin1ToUtf8(message.Subject())},
-      {"priority", priority == TPriority::ptHigh  ? "high"
-                   : priority == TPriority::ptLow ? "low"
-                                                  : "normal"},
-      {"return_receipt", message.ReturnReceipt()},
-      {"content_type", Latin1ToUtf8(message.ContentType())},
-      {"encoding", message.Encoding() == TMsgEncoding::meUU ? "uu" : "mime"},
-      {"charset", message.CharSet() == TCharSet::csISO8859 ? "iso-8859-1" : "us-ascii"},
-      {"headers", LinesJson(message.Headers())},
-      {"body", LinesJson(message.Body())},
-      {"attachments", AttachmentsJson(message.Attachments())},
-  };
 }
 
 // ---- the session ----

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "tests/support/dovecot_server.h"
+#include "tests/support/tool_run.h"
 
 namespace quillon {
 namespace {
@@ -29,14 +30,9 @@ std::string ReadFile(const std::string& path) {
 
 // Runs the tool and returns what it printed; `status` gets its exit code.
 std::string RunTool(const std::string& arguments, int& status) {
-  const std::string command = kTool + " " + arguments + " 2>/dev/null";
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  std::string output;
-  char buffer[4096];
-  std::size_t count = 0;
-  while ((count = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0) output.append(buffer, count);
-  status = WEXITSTATUS(pclose(pipe.release()));
-  return output;
+  test::ToolRun run = test::RunTool(arguments);
+  status = run.exit_code;
+  return run.output;
 }
 
 class ImapTool : public ::testing::Test {

@@ -11,31 +11,18 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "tests/support/tool_run.h"
+
 namespace quillon {
 namespace {
 
 namespace fs = std::filesystem;
 using json = nlohmann::ordered_json;
 
-struct ToolRun {
-  int exit_code = -1;
-  std::string output;
-};
-
-ToolRun RunCommand(const std::string& command) {
-  ToolRun run;
-  FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, got);
-  int status = ::pclose(pipe);
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+using test::ToolRun;
 
 ToolRun RunMime(const std::string& arguments) {
-  return RunCommand(std::string(QUILLON_BINARY_DIR "/bin/quillon-tool mime ") + arguments);
+  return test::RunTool("mime " + arguments);
 }
 
 class MimeCommandTest : public testing::Test {
@@ -158,7 +145,7 @@ TEST_F(MimeCommandTest, SaveAttachmentsWritesIntoTheDirectory) {
 }
 
 TEST_F(MimeCommandTest, ChecksumsAgreeWithPythonAroundBlockSizes) {
-  if (RunCommand("python3 -c 'import hashlib'").exit_code != 0) GTEST_SKIP() << "no python3";
+  if (test::RunShell("python3 -c 'import hashlib'").exit_code != 0) GTEST_SKIP() << "no python3";
   // Attachments of every size around the block boundaries of SHA-256.
   for (int size : {0, 1, 55, 56, 63, 64, 65, 119, 120, 1000, 100000}) {
     std::string data;
@@ -168,7 +155,7 @@ TEST_F(MimeCommandTest, ChecksumsAgreeWithPythonAroundBlockSizes) {
                               data_path + R"(", "file_name": "d.bin"}]})";
     ToolRun encoded = RunMime("encode " + Write("m.json", description));
     json message = json::parse(RunMime("decode " + Write("m.eml", encoded.output)).output);
-    ToolRun python = RunCommand("python3 -c \"import hashlib,sys; print(hashlib.sha256(open(sys.argv[1],'rb').read()).hexdigest())\" " + data_path);
+    ToolRun python = test::RunShell("python3 -c \"import hashlib,sys; print(hashlib.sha256(open(sys.argv[1],'rb').read()).hexdigest())\" " + data_path);
     ASSERT_EQ(message["attachments"].size(), 1u) << size;
     EXPECT_EQ(message["attachments"][0]["sha256"].get<std::string>() + "\n", python.output) << size;
   }

@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/temp_file.h"
+#include "tests/support/tool_run.h"
 #include "tests/support/dovecot_server.h"
 
 namespace quillon {
@@ -22,25 +23,9 @@ namespace {
 using json = nlohmann::json;
 using test::DovecotServer;
 
-struct ToolRun {
-  int exit_code = -1;
-  std::string output;
-};
-
-// Runs quillon-tool with `arguments` (shell words), stdout captured.
-ToolRun RunTool(const std::string& arguments) {
-  const std::string command =
-      std::string(QUILLON_BINARY_DIR "/bin/quillon-tool ") + arguments + " 2>&1";
-  ToolRun run;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, got);
-  const int status = ::pclose(pipe);
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+using test::RunTool;
+using test::ToolRun;
+using test::ToolStderr;
 
 std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -75,16 +60,16 @@ class Pop3Command : public ::testing::Test {
 };
 
 TEST_F(Pop3Command, StatListAndTop) {
-  ToolRun run = RunTool(Base() + "stat");
+  ToolRun run = RunTool(Base() + "stat", ToolStderr::kMerged);
   ASSERT_EQ(run.exit_code, 0) << run.output;
   json stat = json::parse(run.output);
   EXPECT_EQ(stat["messages"], 3);
 
-  run = RunTool(Base() + "list 2");
+  run = RunTool(Base() + "list 2", ToolStderr::kMerged);
   ASSERT_EQ(run.exit_code, 0) << run.output;
   EXPECT_EQ(json::parse(run.output)["size"], messages[1].size());
 
-  run = RunTool(Base() + "top 1");
+  run = RunTool(Base() + "top 1", ToolStderr::kMerged);
   ASSERT_EQ(run.exit_code, 0) << run.output;
   EXPECT_EQ(json::parse(run.output)["headers"], json::array({"Subject: one"}));
 }
@@ -92,14 +77,14 @@ TEST_F(Pop3Command, StatListAndTop) {
 TEST_F(Pop3Command, RetrWritesTheMessageBytes) {
   std::filesystem::create_directories(directory);
   const auto file = directory / "two.eml";
-  const ToolRun run = RunTool(Base() + "retr 2 --output " + file.string());
+  const ToolRun run = RunTool(Base() + "retr 2 --output " + file.string(), ToolStderr::kMerged);
   ASSERT_EQ(run.exit_code, 0) << run.output;
   EXPECT_EQ(ReadFile(file), messages[1]);
   EXPECT_EQ(dovecot->CountMessages("joe"), 3);
 }
 
 TEST_F(Pop3Command, FetchAllKeepsOrDeletes) {
-  ToolRun run = RunTool(Base() + "fetch-all " + directory.string());
+  ToolRun run = RunTool(Base() + "fetch-all " + directory.string(), ToolStderr::kMerged);
   ASSERT_EQ(run.exit_code, 0) << run.output;
   EXPECT_EQ(json::parse(run.output)["fetched"], 3);
   EXPECT_EQ(ReadFile(directory / "1.eml"), messages[0]);
@@ -108,7 +93,7 @@ TEST_F(Pop3Command, FetchAllKeepsOrDeletes) {
   EXPECT_EQ(ReadFile(directory / "3.eml"), messages[2] + "\r\n");
   EXPECT_EQ(dovecot->CountMessages("joe"), 3);
 
-  run = RunTool(Base() + "fetch-all " + directory.string() + " --delete");
+  run = RunTool(Base() + "fetch-all " + directory.string() + " --delete", ToolStderr::kMerged);
   ASSERT_EQ(run.exit_code, 0) << run.output;
   EXPECT_EQ(json::parse(run.output)["deleted"], 3);
   EXPECT_EQ(dovecot->CountMessages("joe"), 0);
@@ -116,24 +101,24 @@ TEST_F(Pop3Command, FetchAllKeepsOrDeletes) {
 
 TEST_F(Pop3Command, FailuresNeverShowThePassword) {
   ToolRun run = RunTool("pop3 --server " + dovecot->Pop3Address() +
-                        " --user joe --password not-the-one stat");
+                        " --user joe --password not-the-one stat", ToolStderr::kMerged);
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_NE(run.output.find("-ERR"), std::string::npos) << run.output;
   EXPECT_EQ(run.output.find("not-the-one"), std::string::npos) << run.output;
 
   run = RunTool("pop3 --server " + dovecot->Pop3Address() +
-                " --user joe --password not-the-one --trace stat");
+                " --user joe --password not-the-one --trace stat", ToolStderr::kMerged);
   EXPECT_NE(run.output.find("C: PASS ****"), std::string::npos) << run.output;
   EXPECT_EQ(run.output.find("not-the-one"), std::string::npos) << run.output;
 
-  run = RunTool(Base() + "dele 9");
+  run = RunTool(Base() + "dele 9", ToolStderr::kMerged);
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_EQ(dovecot->CountMessages("joe"), 3);
 }
 
 TEST_F(Pop3Command, MissingPasswordIsAUsageError) {
   ::unsetenv("QUILLON_PASSWORD");
-  const ToolRun run = RunTool("pop3 --server " + dovecot->Pop3Address() + " --user joe stat");
+  const ToolRun run = RunTool("pop3 --server " + dovecot->Pop3Address() + " --user joe stat", ToolStderr::kMerged);
   EXPECT_EQ(run.exit_code, 2);
   EXPECT_NE(run.output.find("QUILLON_PASSWORD"), std::string::npos) << run.output;
 }

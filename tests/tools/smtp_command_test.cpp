@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/temp_file.h"
+#include "tests/support/tool_run.h"
 #include "tests/support/smtp_sink.h"
 
 namespace quillon {
@@ -20,24 +21,9 @@ namespace {
 using json = nlohmann::json;
 using test::SmtpSink;
 
-struct ToolRun {
-  int exit_code = -1;
-  std::string output;
-};
-
-ToolRun RunTool(const std::string& arguments) {
-  const std::string command =
-      std::string(QUILLON_BINARY_DIR "/bin/quillon-tool ") + arguments + " 2>&1";
-  ToolRun run;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, got);
-  const int status = ::pclose(pipe);
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+using test::RunTool;
+using test::ToolRun;
+using test::ToolStderr;
 
 class SmtpCommand : public ::testing::Test {
  protected:
@@ -64,7 +50,7 @@ TEST_F(SmtpCommand, SendsTheDescribedMessage) {
                     {"body", json::array({"line one", ".line two", "."})},
                     {"attachments", json::array({{{"file_name", "a.bin"},
                                                   {"data_base64", "AAEC"}}})}});
-  const ToolRun run = RunTool("smtp --server " + sink->Address() + " send " + path.string());
+  const ToolRun run = RunTool("smtp --server " + sink->Address() + " send " + path.string(), ToolStderr::kMerged);
   ASSERT_EQ(run.exit_code, 0) << run.output;
   EXPECT_EQ(json::parse(run.output)["sent"], true);
   const auto messages = sink->WaitForMessages(1);
@@ -81,11 +67,11 @@ TEST_F(SmtpCommand, RejectedRecipientFailsUnlessSkipped) {
                     {"recipients", json::array({{{"address", "reject@example.org"}},
                                                 {{"address", "ok@example.org"}}})},
                     {"body", json::array({"text"})}});
-  ToolRun run = RunTool("smtp --server " + sink->Address() + " send " + path.string());
+  ToolRun run = RunTool("smtp --server " + sink->Address() + " send " + path.string(), ToolStderr::kMerged);
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_NE(run.output.find("550"), std::string::npos) << run.output;
 
-  run = RunTool("smtp --server " + sink->Address() + " --skip-rejected send " + path.string());
+  run = RunTool("smtp --server " + sink->Address() + " --skip-rejected send " + path.string(), ToolStderr::kMerged);
   ASSERT_EQ(run.exit_code, 0) << run.output;
   EXPECT_EQ(json::parse(run.output)["rejected"][0]["address"], "reject@example.org");
   const auto messages = sink->WaitForMessages(1);

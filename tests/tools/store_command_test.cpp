@@ -10,29 +10,17 @@
 #include "store/message_store.h"
 #include "store/rule_record.h"
 #include "tests/store/store_test_support.h"
+#include "tests/support/tool_run.h"
 
 namespace quillon {
 namespace {
 
 using json = nlohmann::ordered_json;
 
-struct ToolRun {
-  int exit_code = -1;
-  std::string output;
-};
+using test::ToolRun;
 
 ToolRun RunTool(const std::string& arguments) {
-  const std::string command =
-      std::string(QUILLON_BINARY_DIR "/bin/quillon-tool store ") + arguments + " 2>/dev/null";
-  ToolRun run;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, got);
-  int status = ::pclose(pipe);
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return test::RunTool("store " + arguments);
 }
 
 const char kDescription[] = R"({
