@@ -4,6 +4,30 @@
 
 namespace quillon {
 
+namespace {
+
+TMailAddressEditor& InstalledEditor() {
+  static TMailAddressEditor editor;
+  return editor;
+}
+
+}  // namespace
+
+void SetMailAddressEditor(TMailAddressEditor editor) {
+  InstalledEditor() = std::move(editor);
+}
+
+bool TmsMailAddress::Edit() {
+  const TMailAddressEditor& editor = InstalledEditor();
+  if (!editor) return false;
+  std::string name = name_;
+  std::string address = address_;
+  if (!editor(name, address)) return false;
+  SetName(std::move(name));
+  SetAddress(std::move(address));
+  return true;
+}
+
 void TmsMailAddress::SetName(std::string name) { name_ = Cut(name); }
 
 void TmsMailAddress::SetAddress(std::string address) { address_ = Cut(address); }

@@ -1,15 +1,26 @@
 // One mailbox (display name and address) and an owning list of them.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace quillon {
 
+// The modal "Address" form behind TmsMailAddress::Edit: shows `name` and
+// `address` for editing and returns true when confirmed (with the edited
+// values in place). The program installs its dialog; without one, nothing
+// can be edited.
+using TMailAddressEditor = std::function<bool(std::string& name, std::string& address)>;
+void SetMailAddressEditor(TMailAddressEditor editor);
+
 class TmsMailAddress {
  public:
   TmsMailAddress() = default;
+  virtual ~TmsMailAddress() = default;
+  TmsMailAddress(const TmsMailAddress&) = default;
+  TmsMailAddress& operator=(const TmsMailAddress&) = default;
   TmsMailAddress(std::string address, std::string name) {
     SetAddress(std::move(address));
     SetName(std::move(name));
@@ -24,6 +35,9 @@ class TmsMailAddress {
 
   void Assign(const TmsMailAddress& source);
   void Clear();
+  // Opens the address form; when it is confirmed, takes the edited name and
+  // address and returns true.
+  virtual bool Edit();
 
  private:
   std::string name_;
