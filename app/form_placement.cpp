@@ -32,7 +32,9 @@ bool ParseFourIntegers(const std::string& text, int values[4]) {
 
 TFormPlacement::TFormPlacement(QWidget* form, std::string ini_path,
                                std::string section)
-    : form_(form), ini_path_(std::move(ini_path)), section_(std::move(section)) {}
+    : form_(form),
+      ini_path_(std::move(ini_path)),
+      section_(std::move(section)) {}
 
 WindowPlacement TFormPlacement::PlacementOf(const QWidget& form) {
   WindowPlacement placement;

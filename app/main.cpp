@@ -61,9 +61,8 @@ int main(int argc, char* argv[]) {
   int exit_code = 0;
   {
     quillon::TReceiveStatus window(arguments);
-    const int show_state = quillon::DisplayAvailable()
-                               ? quillon::StartShowState()
-                               : 0;  // hidden
+    const int show_state =
+        quillon::DisplayAvailable() ? quillon::StartShowState() : 0;  // hidden
     window.ShowAtStart(show_state);
     exit_code = QApplication::exec();
   }

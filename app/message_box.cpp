@@ -33,8 +33,7 @@ BoxAnswer ShowOnStandardError(const std::string& text, BoxButtons buttons) {
   return HeadlessAnswer(buttons);
 }
 
-BoxAnswer ShowQtBox(const std::string& text, BoxIcon icon,
-                    BoxButtons buttons) {
+BoxAnswer ShowQtBox(const std::string& text, BoxIcon icon, BoxButtons buttons) {
   QMessageBox box;
   box.setWindowTitle(QApplication::applicationName());
   box.setText(QString::fromStdString(Cp1252ToUtf8(text)));

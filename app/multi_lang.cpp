@@ -283,9 +283,12 @@ void TMultiLang::ApplyComponentTexts(QObject* component, std::size_t& row) {
   bool taken = false;
   std::string text;
   if (auto* list = qobject_cast<QListWidget*>(component)) {
-    FillList(row, list->count(),
-             [list](int i, const std::string& t) { list->item(i)->setText(ToQt(t)); },
-             taken);
+    FillList(
+        row, list->count(),
+        [list](int i, const std::string& t) {
+          list->item(i)->setText(ToQt(t));
+        },
+        taken);
   } else if (auto* widget = qobject_cast<QWidget*>(component);
              widget != nullptr && widget->isWindow()) {
     if (Take(row, text)) {
@@ -294,19 +297,24 @@ void TMultiLang::ApplyComponentTexts(QObject* component, std::size_t& row) {
     }
   } else if (auto* plain = qobject_cast<QPlainTextEdit*>(component)) {
     QStringList lines = LinesOf(plain->toPlainText());
-    FillList(row, static_cast<int>(lines.size()),
-             [&lines](int i, const std::string& t) { lines[i] = ToQt(t); }, taken);
+    FillList(
+        row, static_cast<int>(lines.size()),
+        [&lines](int i, const std::string& t) { lines[i] = ToQt(t); }, taken);
     plain->setPlainText(lines.join('\n'));
   } else if (auto* rich = qobject_cast<QTextEdit*>(component)) {
     QStringList lines = LinesOf(rich->toPlainText());
-    FillList(row, static_cast<int>(lines.size()),
-             [&lines](int i, const std::string& t) { lines[i] = ToQt(t); }, taken);
+    FillList(
+        row, static_cast<int>(lines.size()),
+        [&lines](int i, const std::string& t) { lines[i] = ToQt(t); }, taken);
     rich->setPlainText(lines.join('\n'));
   } else if (auto* combo = qobject_cast<QComboBox*>(component)) {
     const int selected = combo->currentIndex();
-    FillList(row, combo->count(),
-             [combo](int i, const std::string& t) { combo->setItemText(i, ToQt(t)); },
-             taken);
+    FillList(
+        row, combo->count(),
+        [combo](int i, const std::string& t) {
+          combo->setItemText(i, ToQt(t));
+        },
+        taken);
     combo->setCurrentIndex(selected);
   } else if (auto* action = qobject_cast<QAction*>(component)) {
     if (Take(row, text)) {
@@ -365,7 +373,8 @@ std::size_t TMultiLang::CollectComponentTexts(QObject* component,
     first = false;
   };
   auto put_items = [&](const QStringList& items) {
-    for (const QString& item : items) put(first ? name : kContinuationKey, item);
+    for (const QString& item : items)
+      put(first ? name : kContinuationKey, item);
   };
   if (auto* list = qobject_cast<QListWidget*>(component)) {
     QStringList items;
@@ -394,8 +403,10 @@ std::size_t TMultiLang::CollectComponentTexts(QObject* component,
     put(name, edit->text());
   }
   QString hint;
-  if (auto* widget = qobject_cast<QWidget*>(component)) hint = widget->toolTip();
-  if (auto* action = qobject_cast<QAction*>(component)) hint = action->toolTip();
+  if (auto* widget = qobject_cast<QWidget*>(component))
+    hint = widget->toolTip();
+  if (auto* action = qobject_cast<QAction*>(component))
+    hint = action->toolTip();
   const bool has_hint = qobject_cast<QWidget*>(component) != nullptr ||
                         qobject_cast<QAction*>(component) != nullptr;
   if (has_hint && first) put(name, QString());

@@ -74,8 +74,7 @@ class TBaseMultiLang {
 
   // Writes `component`'s current texts into `grid` from `row` on, in the
   // active language's column; returns the row after the last one used.
-  virtual std::size_t CollectComponentTexts(QObject* component,
-                                            std::size_t row,
+  virtual std::size_t CollectComponentTexts(QObject* component, std::size_t row,
                                             TextGrid& grid) const = 0;
 
  protected:

@@ -11,7 +11,8 @@ namespace quillon {
 
 class TPumpTimer {
  public:
-  explicit TPumpTimer(std::chrono::milliseconds interval) : interval_(interval) {}
+  explicit TPumpTimer(std::chrono::milliseconds interval)
+      : interval_(interval) {}
   ~TPumpTimer() { Stop(); }
   TPumpTimer(const TPumpTimer&) = delete;
   TPumpTimer& operator=(const TPumpTimer&) = delete;

@@ -172,7 +172,8 @@ void TReceiveStatus::FormCreate() {
   Animate1->SetFileName(DataDirectory() + kAnimationFileName);
   RunState& run = CurrentRunState();
   std::vector<const char*> argument_texts;
-  for (const auto& argument : arguments_) argument_texts.push_back(argument.c_str());
+  for (const auto& argument : arguments_)
+    argument_texts.push_back(argument.c_str());
   run.LanguageIndex = LanguageIndexFromArguments(
       static_cast<int>(argument_texts.size()), argument_texts.data());
   // The index is taken as a byte: 256 is language 0.
@@ -311,7 +312,8 @@ void TReceiveStatus::BringStatusToFront() {
 }
 
 QEvent::Type TReceiveStatus::RestoreRequestEvent() {
-  static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+  static const auto type =
+      static_cast<QEvent::Type>(QEvent::registerEventType());
   return type;
 }
 

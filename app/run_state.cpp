@@ -19,8 +19,8 @@ void ReadRunParameters(const IniFile& ini, RunState& state,
   pop3.Password = ini.ReadString(kLoginSection, "Password", "");
   pop3.TimeOut = ini.ReadInteger(kLoginSection, "TimeOut", 120);
   // The port is kept as a 16-bit word, as the client stores it.
-  pop3.Port = static_cast<std::uint16_t>(
-      ini.ReadInteger(kLoginSection, "Port", 110));
+  pop3.Port =
+      static_cast<std::uint16_t>(ini.ReadInteger(kLoginSection, "Port", 110));
   state.DeleteMode = ini.ReadBool(kLoginSection, "Delete Messages", false);
   state.MaxMessages = ini.ReadInteger(kLoginSection, "Max Messages", 150);
   state.CurrentAccountId = ini.ReadInteger(kUserInfoSection, "Account", -1);

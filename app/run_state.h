@@ -62,6 +62,7 @@ void ReadRunParameters(const IniFile& ini, RunState& state,
 // The language index from the command line: argument 2 when there are more
 // than one argument (`arguments` excludes the program name), 0 when it is
 // not an integer.
-int LanguageIndexFromArguments(int argument_count, const char* const* arguments);
+int LanguageIndexFromArguments(int argument_count,
+                               const char* const* arguments);
 
 }  // namespace quillon

@@ -87,8 +87,8 @@ class QtPump final : public MessagePump {
   std::unique_ptr<QTimer> deadline_timer_;
   QEventLoop* running_loop_ = nullptr;
   std::uint64_t next_id_ = 1;
-  int handler_depth_ = 0;     // pump handlers running now
-  int pump_call_depth_ = 0;   // DispatchPending / WaitForEvents in processEvents
+  int handler_depth_ = 0;    // pump handlers running now
+  int pump_call_depth_ = 0;  // DispatchPending / WaitForEvents in processEvents
   std::exception_ptr pending_exception_;
 };
 

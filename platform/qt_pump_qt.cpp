@@ -1,5 +1,3 @@
-#include "platform/qt_pump.h"
-
 #include <poll.h>
 
 #include <QCoreApplication>
@@ -10,6 +8,8 @@
 #include <climits>
 #include <stdexcept>
 #include <utility>
+
+#include "platform/qt_pump.h"
 
 namespace quillon {
 
@@ -63,11 +63,10 @@ QtPump::QtPump()
   }
   wake_timer_->setSingleShot(true);
   wake_timer_->setTimerType(Qt::PreciseTimer);
-  QObject::connect(wake_timer_.get(), &QTimer::timeout,
-                   [this] {
-                     DeleteRetired();
-                     CallFromQt([this] { OnWakeTimer(); });
-                   });
+  QObject::connect(wake_timer_.get(), &QTimer::timeout, [this] {
+    DeleteRetired();
+    CallFromQt([this] { OnWakeTimer(); });
+  });
   // The deadline timer only has to wake a blocked WaitForEvents.
   deadline_timer_->setSingleShot(true);
   deadline_timer_->setTimerType(Qt::PreciseTimer);
@@ -78,8 +77,8 @@ QtPump::~QtPump() = default;
 MessagePump::TimerId QtPump::AddTimer(std::chrono::milliseconds interval,
                                       bool repeating, Callback callback) {
   const TimerId id = next_id_++;
-  timers_[id] = Timer{interval, repeating, Clock::now() + interval,
-                      std::move(callback)};
+  timers_[id] =
+      Timer{interval, repeating, Clock::now() + interval, std::move(callback)};
   ArmWakeTimer();
   return id;
 }
@@ -249,7 +248,8 @@ void QtPump::ArmWakeTimer() {
     return;
   }
   auto earliest = timers_.begin()->second.due;
-  for (const auto& [id, timer] : timers_) earliest = std::min(earliest, timer.due);
+  for (const auto& [id, timer] : timers_)
+    earliest = std::min(earliest, timer.due);
   wake_timer_->start(MillisecondsUntil(earliest));
 }
 

@@ -31,7 +31,8 @@ AccountRecord AccountRecord::FromBytes(const std::string& record) {
       GetText(record, al::kEMailAddress, al::kEMailAddressCapacity);
   account.ReplyToAddress =
       GetText(record, al::kReplyToAddress, al::kReplyToAddressCapacity);
-  account.SenderName = GetText(record, al::kSenderName, al::kSenderNameCapacity);
+  account.SenderName =
+      GetText(record, al::kSenderName, al::kSenderNameCapacity);
   account.IsImap = GetByte(record, al::kIsImap) != 0;
   account.ImapHost = GetText(record, al::kImapHost, al::kImapHostCapacity);
   account.SmtpHost = GetText(record, al::kSmtpHost, al::kSmtpHostCapacity);

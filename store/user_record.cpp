@@ -12,10 +12,9 @@ namespace ul = user_layout;
 
 UserRecord UserRecord::FromBytes(const std::string& record) {
   if (record.size() != ul::kRecordSize) {
-    throw std::invalid_argument("user record of " +
-                                std::to_string(record.size()) +
-                                " bytes; expected " +
-                                std::to_string(ul::kRecordSize));
+    throw std::invalid_argument(
+        "user record of " + std::to_string(record.size()) +
+        " bytes; expected " + std::to_string(ul::kRecordSize));
   }
   UserRecord user;
   user.bytes = record;

@@ -35,13 +35,14 @@ class WordTableTest : public ::testing::Test {
  protected:
   void SetUp() override {
     test::TestApplication();
-    SetMessageBoxFunction([this](const std::string& text, BoxIcon,
-                                 BoxButtons buttons) {
-      boxes_.push_back({text, buttons});
-      return answer_;
-    });
+    SetMessageBoxFunction(
+        [this](const std::string& text, BoxIcon, BoxButtons buttons) {
+          boxes_.push_back({text, buttons});
+          return answer_;
+        });
     form_ = std::make_unique<QWidget>();
-    for (const char* name : {"Label1", "Label2", "Label3", "Label4", "Label5"}) {
+    for (const char* name :
+         {"Label1", "Label2", "Label3", "Label4", "Label5"}) {
       Add<QLabel>(name);
     }
     Add<QPushButton>("Button1");
@@ -60,9 +61,7 @@ class WordTableTest : public ::testing::Test {
     widget->setObjectName(name);
     return widget;
   }
-  QLabel* Label(const char* name) {
-    return form_->findChild<QLabel*>(name);
-  }
+  QLabel* Label(const char* name) { return form_->findChild<QLabel*>(name); }
   QPushButton* Button(const char* name) {
     return form_->findChild<QPushButton*>(name);
   }
@@ -82,7 +81,8 @@ TEST_F(WordTableTest, StartsAsConstructedWithTheStartLanguageApplied) {
   EXPECT_EQ(form_->windowTitle(), "Corvane - Receiving messages...");
   EXPECT_EQ(Label("Label1")->text(), "Retrieving messages for");
   EXPECT_EQ(Button("Button2")->text(), "&Minimize");
-  EXPECT_EQ(Button("Button3")->toolTip(), "Skip currently retrieved message...");
+  EXPECT_EQ(Button("Button3")->toolTip(),
+            "Skip currently retrieved message...");
 }
 
 struct WordCase {
@@ -138,7 +138,9 @@ TEST_F(WordTableTest, LanguageOneAppliesTheIcelandicTexts) {
   words_->SetActiveLanguage(1);
   EXPECT_EQ(Cp1252(form_->windowTitle()), "S\xE6ki p\xF3st...");
   EXPECT_EQ(Cp1252(Label("Label3")->text()), "Skilabo\xF0:");
-  EXPECT_EQ(Cp1252(Label("Label5")->text()), "Sta\xF0" "a:");
+  EXPECT_EQ(Cp1252(Label("Label5")->text()),
+            "Sta\xF0"
+            "a:");
   EXPECT_EQ(Cp1252(Button("Button1")->text()), "H\xE6tta vi\xF0");
   EXPECT_EQ(Cp1252(Button("Button3")->toolTip()),
             "Hoppa yfir p\xF3st sem veri\xF0 er a\xF0 s\xE6kja...");
@@ -291,8 +293,8 @@ TEST_F(WordTableTest, ListsAreFilledFromContinuationRows) {
   auto* combo = Add<QComboBox>("Kinds");
   combo->addItems({"x", "y", "z"});
   combo->setCurrentIndex(2);
-  words_->Words() = {"Choices", "one", "eins", "\"", "two", "tveir",
-                     "Kinds",   "X",   "Xi",   "\"", "Y",   "Ypsilon",
+  words_->Words() = {"Choices", "one", "eins", "\"",      "two",   "tveir",
+                     "Kinds",   "X",   "Xi",   "\"",      "Y",     "Ypsilon",
                      "\"",      "Z",   "Zeta", "\".HINT", "kinds", "tegundir"};
   words_->SetActiveLanguage(1);
   EXPECT_EQ(list->item(0)->text(), "eins");
@@ -332,7 +334,9 @@ TEST_F(WordTableTest, CollectedTextsApplyBackUnchanged) {
   EXPECT_EQ(grid[0][0], "Button3");
   EXPECT_EQ(grid[0][2], "Hoppa yfir");
   EXPECT_EQ(grid[1][0], "\".Hint");
-  EXPECT_EQ(grid[2][2], "Sta\xF0" "a:");
+  EXPECT_EQ(grid[2][2],
+            "Sta\xF0"
+            "a:");
 
   QWidget other;
   TMultiLang other_words(&other);

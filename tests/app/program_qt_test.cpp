@@ -66,7 +66,8 @@ class ProgramTest : public ::testing::Test {
               std::string(1188, '\0') + user.ToBytes());
   }
   std::string WriteParameters(const std::string& path) const {
-    WriteFile(path, "[Login]\nHost=127.0.0.1\nPort=110\n[UserInfo]\nAccount=2\n");
+    WriteFile(path,
+              "[Login]\nHost=127.0.0.1\nPort=110\n[UserInfo]\nAccount=2\n");
     return path;
   }
 
@@ -141,12 +142,15 @@ TEST_F(ProgramTest, ShowsTheAccountDeletesTheParametersAndEnds) {
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_FALSE(fs::exists(parameters));
   EXPECT_NE(result.output.find("quillon: Corvane - Receiving messages...\n"),
-            std::string::npos) << result.output;
-  EXPECT_NE(result.output.find(
-                "quillon: Retrieving messages for anna@example.org\n"),
-            std::string::npos) << result.output;
+            std::string::npos)
+      << result.output;
+  EXPECT_NE(
+      result.output.find("quillon: Retrieving messages for anna@example.org\n"),
+      std::string::npos)
+      << result.output;
   EXPECT_NE(result.output.find("quillon: Message: Preparing retrieval...\n"),
-            std::string::npos) << result.output;
+            std::string::npos)
+      << result.output;
   EXPECT_TRUE(fs::is_directory(data_ + "/In"));
 }
 
@@ -156,13 +160,16 @@ TEST_F(ProgramTest, LanguageOneShowsTheIcelandicTexts) {
       Run({WriteParameters(directory_ + "/run.ini"), "1"}, directory_);
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_NE(result.output.find("quillon: S\u00e6ki p\u00f3st...\n"),
-            std::string::npos) << result.output;
+            std::string::npos)
+      << result.output;
   EXPECT_NE(result.output.find(
                 "quillon: S\u00e6ki p\u00f3st fyrir anna@example.org\n"),
-            std::string::npos) << result.output;
+            std::string::npos)
+      << result.output;
   EXPECT_NE(result.output.find("quillon: Skilabo\u00f0: Undirb\u00fd "
                                "p\u00f3stflutning...\n"),
-            std::string::npos) << result.output;
+            std::string::npos)
+      << result.output;
 }
 
 TEST_F(ProgramTest, UnreadableAccountsFileStillDeletesAndEnds) {
@@ -182,8 +189,8 @@ TEST_F(ProgramTest, RelativeParameterFileIsTheCallersAndPlacementIsKept) {
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_FALSE(fs::exists(directory_ + "/run.ini"));
   const IniFile placement(data_ + "/qvnstat.ini");
-  EXPECT_EQ(placement.ReadString("RetrieveProgress", "NormPos", "").rfind(
-                "10,20,", 0),
+  EXPECT_EQ(placement.ReadString("RetrieveProgress", "NormPos", "")
+                .rfind("10,20,", 0),
             0u);
 }
 
@@ -191,7 +198,8 @@ TEST_F(ProgramTest, WithoutArgumentsItEndsAllTheSame) {
   const ProgramResult result = Run({}, directory_);
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_NE(result.output.find("quillon: Retrieving messages for\n"),
-            std::string::npos) << result.output;
+            std::string::npos)
+      << result.output;
 }
 
 }  // namespace

@@ -48,12 +48,12 @@ class StatusWindowTest : public ::testing::Test {
     CurrentRunState() = RunState{};
     CurrentAccount() = AccountRecord{};
     CurrentUser() = UserRecord{};
-    SetMessageBoxFunction([this](const std::string& text, BoxIcon icon,
-                                 BoxButtons) {
-      boxes_.push_back(text);
-      icons_.push_back(icon);
-      return BoxAnswer::kOk;
-    });
+    SetMessageBoxFunction(
+        [this](const std::string& text, BoxIcon icon, BoxButtons) {
+          boxes_.push_back(text);
+          icons_.push_back(icon);
+          return BoxAnswer::kOk;
+        });
   }
   void TearDown() override {
     window_.reset();
@@ -151,7 +151,8 @@ INSTANTIATE_TEST_SUITE_P(
     StartShowStates, ShowStateTest,
     ::testing::Values(ShowCase{"Hide", 0, false}, ShowCase{"Normal", 1, true},
                       ShowCase{"Minimized", 2, false},
-                      ShowCase{"Maximized", 3, false}, ShowCase{"Show", 5, true},
+                      ShowCase{"Maximized", 3, false},
+                      ShowCase{"Show", 5, true},
                       ShowCase{"MinimizedNoActivate", 7, false}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -1,4 +1,6 @@
 // Run parameters from the parameter file and the language argument.
+#include "app/run_state.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -7,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
 #include "platform/ini_file.h"
 
 namespace quillon {
@@ -75,9 +76,9 @@ TEST_F(RunParametersTest, IntegersAndBooleansAreReadTheIniWay) {
   const RunState state = Read(
       "[login]\ntimeout=abc\nport=70000\ndelete messages=2\n"
       "max messages= 0x10 \n[USERINFO]\naccount=-5\nby list=0\n");
-  EXPECT_EQ(state.Pop3.TimeOut, 120);  // not a number: the default
+  EXPECT_EQ(state.Pop3.TimeOut, 120);         // not a number: the default
   EXPECT_EQ(state.Pop3.Port, 70000 - 65536);  // kept as a 16-bit word
-  EXPECT_TRUE(state.DeleteMode);  // any non-zero integer
+  EXPECT_TRUE(state.DeleteMode);              // any non-zero integer
   EXPECT_EQ(state.MaxMessages, 16);
   EXPECT_EQ(state.CurrentAccountId, -5);
   EXPECT_FALSE(state.ListMode);
@@ -96,7 +97,8 @@ TEST_F(RunParametersTest, HooksRunAfterAccountAndAfterTheLastKey) {
                        (state.ListMode ? " list" : " no list"));
       },
       [&] { seen.push_back("rules " + state.RetrievedName); });
-  EXPECT_EQ(seen, (std::vector<std::string>{"account 7 no list", "rules r.txt"}));
+  EXPECT_EQ(seen,
+            (std::vector<std::string>{"account 7 no list", "rules r.txt"}));
 }
 
 TEST_F(RunParametersTest, FailingAccountLookupStopsTheReading) {
@@ -129,14 +131,13 @@ TEST_P(LanguageArgumentTest, SecondArgumentAsInteger) {
 
 INSTANTIATE_TEST_SUITE_P(
     CommandLine, LanguageArgumentTest,
-    ::testing::Values(
-        LanguageCase{"NoArguments", {}, 0},
-        LanguageCase{"OnlyTheParameterFile", {"run.ini"}, 0},
-        LanguageCase{"One", {"run.ini", "1"}, 1},
-        LanguageCase{"NotANumber", {"run.ini", "x"}, 0},
-        LanguageCase{"Two", {"run.ini", "2"}, 2},
-        LanguageCase{"PastAByte", {"run.ini", "256"}, 256},
-        LanguageCase{"Empty", {"run.ini", ""}, 0}),
+    ::testing::Values(LanguageCase{"NoArguments", {}, 0},
+                      LanguageCase{"OnlyTheParameterFile", {"run.ini"}, 0},
+                      LanguageCase{"One", {"run.ini", "1"}, 1},
+                      LanguageCase{"NotANumber", {"run.ini", "x"}, 0},
+                      LanguageCase{"Two", {"run.ini", "2"}, 2},
+                      LanguageCase{"PastAByte", {"run.ini", "256"}, 256},
+                      LanguageCase{"Empty", {"run.ini", ""}, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -27,7 +27,8 @@ void PokeInt(std::string& record, std::size_t offset, std::uint32_t value) {
   }
 }
 
-void PokeText(std::string& record, std::size_t offset, const std::string& text) {
+void PokeText(std::string& record, std::size_t offset,
+              const std::string& text) {
   record[offset] = static_cast<char>(text.size());
   record.replace(offset + 1, text.size(), text);
 }
@@ -99,7 +100,7 @@ TEST(AccountRecordLayout, FieldsAreReadAtTheirOffsets) {
   PokeText(record, 565, "secret");
   PokeInt(record, 672, 45);
   record[2223] = 1;
-  record[700] = 'R';   // reserved ranges travel along unchanged
+  record[700] = 'R';  // reserved ranges travel along unchanged
   record[2583] = 'Z';
 
   AccountRecord account = AccountRecord::FromBytes(record);
@@ -134,7 +135,9 @@ TEST(AccountRecordLayout, WritesFieldsAtTheirOffsetsAndCutsLongTexts) {
   EXPECT_EQ(record.substr(0, 8), std::string("\x03\0\0\0\x09\0\0\0", 8));
   EXPECT_EQ(static_cast<unsigned char>(record[8]), 100);  // cut to its room
   EXPECT_EQ(record[109], 0);  // the reply-to field is untouched by the cut
-  EXPECT_EQ(record.substr(210, 4), "\x03" "Bob");
+  EXPECT_EQ(record.substr(210, 4),
+            "\x03"
+            "Bob");
   EXPECT_EQ(record[261], 1);
   EXPECT_EQ(static_cast<unsigned char>(record[565]), 106);
   EXPECT_EQ(record.substr(672, 4), std::string("\x3c\0\0\0", 4));
@@ -231,8 +234,9 @@ TEST_F(DataFilesTest, AbsentIdAfterAHitKeepsTheFieldsAndMarksMinusOne) {
 
 TEST_F(DataFilesTest, TrailingPartOfARecordIsIgnored) {
   std::string partial = AccountBytes(6, "partial@example.org").substr(0, 1000);
-  WriteFile(kAccountsFileName, std::string(2584, '\0') +
-                                   AccountBytes(1, "one@example.org") + partial);
+  WriteFile(
+      kAccountsFileName,
+      std::string(2584, '\0') + AccountBytes(1, "one@example.org") + partial);
   ReadAccount(6);
   EXPECT_EQ(CurrentAccount().Id, -1);
   ReadAccount(1);
@@ -244,7 +248,7 @@ TEST_F(DataFilesTest, EmptyFileIsAnInputOutputError) {
   ReadAccount(1);
   WriteFile(kAccountsFileName, "");
   EXPECT_THROW(ReadAccount(1), EInOutError);
-  EXPECT_EQ(CurrentAccount().Id, -1);  // no stale success
+  EXPECT_EQ(CurrentAccount().Id, -1);          // no stale success
   EXPECT_EQ(ReadFile(kAccountsFileName), "");  // nothing written into it
 
   WriteFile(kUsersFileName, std::string(100, '\0'));

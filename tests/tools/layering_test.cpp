@@ -42,8 +42,8 @@ bool IncludesQt(std::string_view line) {
   const bool class_header = name.size() >= 2 && name[0] == 'Q' &&
                             std::isupper(static_cast<unsigned char>(name[1])) &&
                             name.find('/') == std::string_view::npos;
-  const bool module_header = name.substr(0, 2) == "Qt" &&
-                             name.find('/') != std::string_view::npos;
+  const bool module_header =
+      name.substr(0, 2) == "Qt" && name.find('/') != std::string_view::npos;
   return class_header || module_header;
 }
 
@@ -52,7 +52,8 @@ std::vector<std::string> QtIncludesIn(const fs::path& folder) {
   if (!fs::exists(folder)) return found;
   for (const auto& entry : fs::recursive_directory_iterator(folder)) {
     const auto extension = entry.path().extension();
-    if (!entry.is_regular_file() || (extension != ".h" && extension != ".cpp")) {
+    if (!entry.is_regular_file() ||
+        (extension != ".h" && extension != ".cpp")) {
       continue;
     }
     if (folder.filename() == "platform" && IsQtFile(entry.path())) continue;
