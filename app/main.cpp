@@ -9,10 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "app/dbus_talker.h"
+#include "app/mail_address_dialog.h"
 #include "app/message_box.h"
 #include "app/receive_status.h"
 #include "platform/data_dir.h"
 #include "platform/qt_pump.h"
+#include "rules/talker_sender.h"
 
 namespace {
 
@@ -49,6 +52,10 @@ int main(int argc, char* argv[]) {
   QApplication::setQuitOnLastWindowClosed(false);
   quillon::QtPump pump;
   quillon::InstallPump(&pump);
+  // The run's notifications to the main application go over the session bus.
+  quillon::DBusTalker talker;
+  quillon::InstallTalker(&talker);
+  quillon::InstallMailAddressDialog();
 
   // The program works in its data directory; paths given relative to where
   // it was started are made absolute first.
@@ -66,6 +73,7 @@ int main(int argc, char* argv[]) {
     window.ShowAtStart(show_state);
     exit_code = QApplication::exec();
   }
+  quillon::InstallTalker(nullptr);
   quillon::InstallPump(nullptr);
   return exit_code;
 }

@@ -70,6 +70,7 @@ TReceiveStatus::TReceiveStatus(std::vector<std::string> arguments,
       arguments_(std::move(arguments)) {
   setObjectName("ReceiveStatus");
   CreateComponents();
+  ConnectMailComponents();
   LoadWordTable();
   // Left and Top place the window's frame, as the placement files do.
   move(kLeft, kTop);
@@ -227,6 +228,11 @@ void TReceiveStatus::ReadParametersAndAccount() {
   ReadRunParameters(
       ini, run, [this] { LookUpAccount(); },
       [&run] { BuildRuleList(run.CurrentUserId); });
+  eMail.SetServer(run.Pop3.Host);
+  eMail.SetUserName(run.Pop3.User);
+  eMail.SetPassword(run.Pop3.Password);
+  eMail.SetTimeOut(run.Pop3.TimeOut);
+  eMail.SetDefaultPort(run.Pop3.Port);
   MessageText->move(MessageText->x(), height() + 50);
 }
 
@@ -289,7 +295,16 @@ void TReceiveStatus::Button1Click() {
   RunState& run = CurrentRunState();
   run.SkipRequested = false;
   run.CancelRequested = true;
-  // The client's Cancel comes with the retrieval.
+  try {
+    if (CurrentAccount().IsImap) {
+      IC.Cancel();
+    } else {
+      eMail.Cancel();
+    }
+  } catch (...) {
+    // The run sees the cancel through its flag; a failing close changes
+    // nothing about that.
+  }
   ProcessMessages();
 }
 
@@ -302,7 +317,28 @@ void TReceiveStatus::Button3Click() {
   RunState& run = CurrentRunState();
   run.SkipRequested = true;
   run.CancelRequested = false;
+  // Skip! stops the current download by closing the POP3 connection, also
+  // in an IMAP4 run, where it only reaches the idle POP3 client.
+  try {
+    eMail.Cancel();
+  } catch (...) {
+  }
   ProcessMessages();
+}
+
+void TReceiveStatus::ConnectMailComponents() {
+  eMail.OnOpen = [this](TagSocket&) { eMailOpen(); };
+  eMail.OnClosing = [this](TagSocket&) { eMailClosing(); };
+  eMail.OnClosed = [this](TagSocket&) { eMailClosed(); };
+  eMail.OnCancel = [this](TagSocket&) { eMailCancel(); };
+  eMail.OnError = [this](TagSocket&, std::string& msg) { eMailError(msg); };
+  eMail.OnRetrieving = [this](TagSocket&, int num) { eMailRetrieving(num); };
+  eMail.OnDeleting = [this](TagSocket&, int num) { eMailDeleting(num); };
+  IC.SetAllMailboxes(&MailboxList1);
+  IC.OnResponse = [this](TagSocket&, const std::string& text) { ICResponse(text); };
+  IC.OnClosed = [this](TagSocket&) { ICClosed(); };
+  IC.OnCancel = [this](TagSocket&) { ICCancel(); };
+  ReplyMail.SetMailMessage(&ReplyMessage);
 }
 
 void TReceiveStatus::BringStatusToFront() {

@@ -12,6 +12,11 @@
 #include "app/form_placement.h"
 #include "app/multi_lang.h"
 #include "app/pump_timer.h"
+#include "mail/message.h"
+#include "net/imap_client.h"
+#include "net/mailboxes.h"
+#include "net/pop3_client.h"
+#include "net/smtp_client.h"
 
 class QFrame;
 class QLabel;
@@ -91,6 +96,14 @@ class TReceiveStatus : public QWidget {
   QPushButton* Button2 = nullptr;
   QPushButton* Button3 = nullptr;
   QTextEdit* MessageText = nullptr;
+  // The run's mail components: the POP3 client, the IMAP4 client with its
+  // mailbox list, the received and the reply message, the reply sender.
+  TmsRemotePOP eMail;
+  TMailboxList MailboxList1;
+  TImap4Client IC;
+  TmsMessage MessageSource;
+  TmsMessage ReplyMessage;
+  TmsSMTP ReplyMail;
   TMultiLang MultiLang1{this};
   TPumpTimer Starta{std::chrono::milliseconds(10)};
   TPumpTimer Halta{std::chrono::milliseconds(200)};
@@ -105,6 +118,7 @@ class TReceiveStatus : public QWidget {
 
  private:
   void CreateComponents();
+  void ConnectMailComponents();
   QFrame* CreateStatusPanel();
   void LoadWordTable();
   // Step 5 of the start: parameters, account, user, rules.

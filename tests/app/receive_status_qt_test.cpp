@@ -265,15 +265,53 @@ TEST_F(StatusWindowTest, StoredPlacementIsRestoredAtCreation) {
   EXPECT_EQ(window_->size(), QSize(500, 100));
 }
 
-TEST_F(StatusWindowTest, CancelAndSkipSetTheRunFlags) {
+// Both buttons close a client's connection; its cancel notification sets
+// CancelRequested, so Skip! differs from Cancel only in SkipRequested.
+TEST_F(StatusWindowTest, CancelAndSkipCancelTheClientsAndSetTheRunFlags) {
   Create({WriteParameters(1)});
+  int pop3_cancels = 0;
+  int imap_cancels = 0;
+  window_->eMail.OnCancel = [&](TagSocket&) {
+    ++pop3_cancels;
+    window_->eMailCancel();
+  };
+  window_->IC.OnCancel = [&](TagSocket&) {
+    ++imap_cancels;
+    window_->ICCancel();
+  };
   RunState& run = CurrentRunState();
+
   window_->Button3->click();
   EXPECT_TRUE(run.SkipRequested);
-  EXPECT_FALSE(run.CancelRequested);
+  EXPECT_TRUE(run.CancelRequested);
+  EXPECT_EQ(window_->StatusText(), "Canceled...");
   window_->Button1->click();
   EXPECT_FALSE(run.SkipRequested);
   EXPECT_TRUE(run.CancelRequested);
+  EXPECT_EQ(pop3_cancels, 2);
+  EXPECT_EQ(imap_cancels, 0);
+
+  // An IMAP4 account: Cancel reaches the IMAP4 client, Skip! still only the
+  // POP3 one.
+  CurrentAccount().IsImap = true;
+  window_->Button1->click();
+  EXPECT_EQ(imap_cancels, 1);
+  window_->Button3->click();
+  EXPECT_EQ(imap_cancels, 1);
+  EXPECT_EQ(pop3_cancels, 3);
+}
+
+TEST_F(StatusWindowTest, ParametersReachThePop3Client) {
+  WriteAccountAndUser(1, 1, "anna@example.org");
+  WriteFile("run.ini",
+            "[Login]\nHost=pop.example.org\nUser=anna\nPassword=pw\n"
+            "TimeOut=30\nPort=1110\n[UserInfo]\nAccount=1\n");
+  Create({Path("run.ini")});
+  ASSERT_TRUE(PumpUntilClosed());
+  EXPECT_EQ(window_->eMail.Server(), "pop.example.org");
+  EXPECT_EQ(window_->eMail.UserName(), "anna");
+  EXPECT_EQ(window_->eMail.Password(), "pw");
+  EXPECT_EQ(window_->eMail.DefaultPort(), 1110);
 }
 
 TEST_F(StatusWindowTest, MinimizeMinimizesTheWindow) {
