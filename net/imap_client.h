@@ -26,9 +26,6 @@ namespace quillon {
 
 class TCustomImap;
 
-// Sender and the server's message sequence number.
-using TmsNumNotifyEvent = std::function<void(TagSocket& sender, int num)>;
-
 enum class TResponseStatus { rsOK = 0, rsNO = 1, rsBAD = 2 };
 
 using TMessageAlreadyExistEvent = std::function<void(TagSocket& sender, bool& overwrite)>;

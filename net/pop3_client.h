@@ -16,7 +16,6 @@
 
 namespace quillon {
 
-using TmsNumNotifyEvent = std::function<void(TagSocket& sender, int num)>;
 using TmsUserMsgSaveEvent =
     std::function<void(TagSocket& sender, int num, TMemoryStream& contents)>;
 

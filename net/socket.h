@@ -30,6 +30,8 @@ class HostLookup;
 class TagSocket;
 
 using TNotifyEvent = std::function<void(TagSocket& sender)>;
+// A message number: which message is being retrieved, deleted, ...
+using TmsNumNotifyEvent = std::function<void(TagSocket& sender, int num)>;
 using TmsProgressEvent =
     std::function<void(TagSocket& sender, int perc, int transferred)>;
 // The handler may change `msg`; ESocketError then carries the changed text.
