@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "store/data_file.h"
 #include "store/record_bytes.h"
 #include "store/record_file.h"
 
@@ -71,24 +72,6 @@ std::string AccountRecord::ToBytes() const {
 AccountRecord& CurrentAccount() {
   static AccountRecord current;
   return current;
-}
-
-bool LookUpRecordById(const std::string& file_name, std::size_t record_size,
-                      std::int32_t id, std::string& record) {
-  // A created file holds one header record whose first integer is 0.
-  RecordFile file(DataFilePath(file_name), record_size,
-                  std::string(record_size, '\0'));
-  // The header must be there (an empty file is an input/output error), but
-  // whatever it holds never matches.
-  file.ReadRequiredRecord(0);
-  std::string candidate;
-  for (std::size_t index = 1; file.ReadRecord(index, candidate); ++index) {
-    if (GetInt32(candidate, 0) == id) {
-      record = std::move(candidate);
-      return true;
-    }
-  }
-  return false;
 }
 
 void ReadAccount(int id) {

@@ -70,11 +70,4 @@ AccountRecord& CurrentAccount();
 // short to hold its header record.
 void ReadAccount(int id);
 
-// The lookup shared by the accounts and users files: opens (or creates with
-// a zero header record) the data file `file_name`, skips record 0 and returns
-// the first whole record whose first integer is `id`. False when none
-// matches. The file is closed again in every case. Throws EInOutError.
-bool LookUpRecordById(const std::string& file_name, std::size_t record_size,
-                      std::int32_t id, std::string& record);
-
 }  // namespace quillon

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "store/record_bytes.h"
 #include "store/record_file.h"
 
 namespace quillon {
@@ -16,6 +17,22 @@ std::string PrepareDataFile(const std::string& file_name,
   const RecordFile created_when_missing(path, record_size,
                                        ZeroHeader(record_size));
   return path;
+}
+
+bool LookUpRecordById(const std::string& file_name, std::size_t record_size,
+                      std::int32_t id, std::string& record) {
+  const RecordFile file(DataFilePath(file_name), record_size,
+                        ZeroHeader(record_size));
+  // The header must be there (an empty file is an input/output error), but
+  // whatever it holds never matches.
+  file.ReadRequiredRecord(0);
+  bool found = false;
+  ScanDataRecords(file, [&](std::size_t, const std::string& candidate) {
+    found = GetInt32(candidate, 0) == id;
+    if (found) record = candidate;
+    return !found;
+  });
+  return found;
 }
 
 HeaderWriteLock::HeaderWriteLock(const std::string& path,

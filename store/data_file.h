@@ -45,6 +45,13 @@ class HeaderWriteLock {
   FileHandle file_;
 };
 
+// The lookup shared by the accounts and users files: opens (or creates with
+// a zero header record) the data file `file_name`, skips record 0 and returns
+// the first whole record whose first integer is `id`. False when none
+// matches. The file is closed again in every case. Throws EInOutError.
+bool LookUpRecordById(const std::string& file_name, std::size_t record_size,
+                      std::int32_t id, std::string& record);
+
 // Reads data records 1, 2, ... up to the last whole record, calling
 // `visit(record_number, record_bytes)` until it returns false.
 template <typename Visit>

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "store/account_record.h"
+#include "store/data_file.h"
 #include "store/record_bytes.h"
 #include "store/record_file.h"
 
