@@ -19,7 +19,7 @@
 #include "app/animate.h"
 #include "app/message_box.h"
 #include "app/receive_status_words.h"
-#include "app/run_state.h"
+#include "rules/run_state.h"
 #include "platform/code_pages.h"
 #include "platform/data_dir.h"
 #include "platform/ini_file.h"

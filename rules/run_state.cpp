@@ -1,4 +1,4 @@
-#include "app/run_state.h"
+#include "rules/run_state.h"
 
 #include "platform/ini_file.h"
 #include "platform/text.h"

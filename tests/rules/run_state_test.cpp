@@ -1,5 +1,5 @@
 // Run parameters from the parameter file and the language argument.
-#include "app/run_state.h"
+#include "rules/run_state.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
