@@ -1,0 +1,330 @@
+// The program's main job from outside: build/bin/quillon started the way the
+// main application starts it, against a private Dovecot (POP3 delete, keep
+// and list modes, IMAP4), with a listener in the main application's place
+// on a private session bus. Each test checks what the run left: the store
+// files, the retrieved-list file, the server's mailbox, the commands the
+// listener received, the exit status and the deleted parameter file.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/app/end_to_end_support.h"
+#include "tests/app/talker_test_support.h"
+#include "tests/support/dovecot_server.h"
+#include "tests/support/scripted_server.h"
+
+namespace quillon {
+namespace {
+
+using test::AccountSetup;
+using test::DovecotServer;
+using test::ListenerPokes;
+using test::ListenerThread;
+using test::MakeTestMail;
+using test::ProgramEnd;
+using test::ProgramRunner;
+using test::ReadListLines;
+using test::ReadStoredMessages;
+using test::ReceivedPoke;
+using test::RunParameters;
+using test::StoredMessage;
+using test::TestMail;
+namespace fs = std::filesystem;
+
+constexpr char kUser[] = "anna";
+constexpr char kPassword[] = "anna-secret";
+constexpr char kAddress[] = "anna@quillon.test";
+constexpr int kIncomingFolder = 10;
+
+// The commands of a run without the transfer reports, which depend on how
+// the data arrived; those are checked apart: each is "StatDL:" + a
+// multiple of 5 within 0..100 and comes while a POP3 message is fetched.
+struct TalkerTrace {
+  std::vector<std::string> commands;  // in order, NUL removed, no "StatDL:"
+  std::vector<std::string> failures;
+};
+
+TalkerTrace ReadTrace(const std::vector<ReceivedPoke>& pokes) {
+  TalkerTrace trace;
+  bool fetching = false;
+  for (const ReceivedPoke& poke : pokes) {
+    if (poke.item != "TalkerCalls" || poke.data.empty() || poke.data.back() != '\0') {
+      trace.failures.push_back("poke not to TalkerCalls or without its NUL: " +
+                               ShowCommandBytes(poke.data));
+      continue;
+    }
+    const std::string command = poke.data.substr(0, poke.data.size() - 1);
+    if (command.rfind("NowDL:", 0) == 0) fetching = true;
+    if (command.rfind("MessNew:", 0) == 0) fetching = false;
+    if (command.rfind("StatDL:", 0) != 0) {
+      trace.commands.push_back(command);
+      continue;
+    }
+    const std::string value = command.substr(7);
+    const bool number = !value.empty() && value.find_first_not_of("0123456789") ==
+                                              std::string::npos;
+    const int percent = number ? std::stoi(value) : -1;
+    if (!fetching || percent < 0 || percent > 100 || percent % 5 != 0) {
+      trace.failures.push_back("unexpected " + command);
+    }
+  }
+  return trace;
+}
+
+class EndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!DovecotServer::Available()) GTEST_SKIP() << "Dovecot is not installed";
+    ASSERT_TRUE(fs::exists(ProgramRunner::Program()))
+        << ProgramRunner::Program() << " is missing: build the quillon target";
+    dovecot_ = std::make_unique<DovecotServer>(
+        std::vector<DovecotServer::User>{{kUser, kPassword}});
+    listener_ = std::make_unique<ListenerThread>(TalkerListenerOptions{});
+    ASSERT_TRUE(listener_->Started()) << listener_->Error();
+  }
+  void TearDown() override {
+    listener_.reset();
+    dovecot_.reset();
+  }
+
+  TestMail Deliver(int number) {
+    TestMail mail = MakeTestMail(number, kAddress);
+    dovecot_->Deliver(kUser, mail.raw);
+    return mail;
+  }
+
+  AccountSetup Pop3Account() const { return {}; }
+  AccountSetup ImapAccount() const {
+    AccountSetup setup;
+    setup.imap = true;
+    setup.imap_host = dovecot_->ImapAddress();
+    setup.imap_user = kUser;
+    setup.imap_password = kPassword;
+    return setup;
+  }
+  RunParameters Pop3Parameters() const {
+    RunParameters parameters;
+    parameters.port = dovecot_->Pop3Port();
+    parameters.user = kUser;
+    parameters.password = kPassword;
+    parameters.retrieved_name = runner_.Directory() + "/retrieved.lst";
+    return parameters;
+  }
+
+  // Runs the program on a fresh parameter file; checks that it ended by
+  // itself with status 0 and deleted the parameter file.
+  void RunProgram(const RunParameters& parameters) {
+    const std::string parameter_file = runner_.WriteParameters(parameters);
+    const ProgramEnd end = runner_.Run({parameter_file});
+    EXPECT_TRUE(end.exited) << end.output;
+    EXPECT_EQ(end.exit_code, 0) << end.output;
+    EXPECT_FALSE(fs::exists(parameter_file));
+  }
+
+  // The commands received since the last call.
+  std::vector<std::string> TakeCommands() {
+    const std::vector<ReceivedPoke> pokes = ListenerPokes(listener_->UniqueName());
+    const std::vector<ReceivedPoke> fresh(pokes.begin() + static_cast<long>(seen_pokes_),
+                                          pokes.end());
+    seen_pokes_ = pokes.size();
+    const TalkerTrace trace = ReadTrace(fresh);
+    EXPECT_TRUE(trace.failures.empty()) << ::testing::PrintToString(trace.failures);
+    return trace.commands;
+  }
+
+  static std::string MessNew(int record, int count) {
+    return "MessNew:" + std::to_string(kIncomingFolder) + "|" + std::to_string(record) +
+           "|" + std::to_string(count);
+  }
+
+  // A stored message is complete: index record of this account and user in
+  // the incoming folder, message file holding the message, recipients file.
+  static void ExpectStored(const StoredMessage& stored, const TestMail& mail) {
+    SCOPED_TRACE("record " + std::to_string(stored.record_number));
+    EXPECT_EQ(stored.record.AccountId, 3);
+    EXPECT_EQ(stored.record.UserId, 1);
+    EXPECT_EQ(stored.record.FolderId, kIncomingFolder);
+    EXPECT_EQ(stored.record.ColourCode, 1);
+    EXPECT_EQ(stored.record.Subject, "Test message " + std::to_string(mail.number));
+    EXPECT_EQ(stored.record.MessageFileName,
+              "In\\M" + std::to_string(stored.record.MessageNumber) + "!A3!U1!.eml");
+    EXPECT_EQ(stored.record.RecipientsFileName,
+              "In\\M" + std::to_string(stored.record.MessageNumber) + "!A3!U1!.rcv");
+    ASSERT_TRUE(stored.message_file_exists);
+    EXPECT_NE(stored.message_text.find(mail.body_marker), std::string::npos);
+    EXPECT_NE(stored.message_text.find("Test message " + std::to_string(mail.number)),
+              std::string::npos);
+    ASSERT_TRUE(stored.recipients_file_exists);
+    EXPECT_NE(stored.recipients_text.find(kAddress), std::string::npos)
+        << stored.recipients_text;
+  }
+
+  // A POP3 retrieved-list line: Message-ID + Date + "|" + a date.
+  static void ExpectPop3ListLine(const std::string& line, const TestMail& mail) {
+    const std::string key = mail.message_id + mail.date + "|";
+    EXPECT_EQ(line.rfind(key, 0), 0u) << line;
+    EXPECT_GT(line.size(), key.size()) << line;
+  }
+
+  ProgramRunner runner_;
+  std::unique_ptr<DovecotServer> dovecot_;
+  std::unique_ptr<ListenerThread> listener_;
+  std::size_t seen_pokes_ = 0;
+};
+
+TEST_F(EndToEndTest, Pop3DeleteModeStoresEveryMessageAndEmptiesTheMailbox) {
+  ASSERT_TRUE(runner_.BuildStore(Pop3Account()));
+  const std::vector<TestMail> mails = {Deliver(1), Deliver(2), Deliver(3)};
+  RunParameters parameters = Pop3Parameters();
+  parameters.delete_messages = true;
+
+  RunProgram(parameters);
+
+  const std::vector<StoredMessage> stored = ReadStoredMessages(runner_.DataDirectory());
+  ASSERT_EQ(stored.size(), 3u);
+  for (std::size_t i = 0; i < stored.size(); ++i) ExpectStored(stored[i], mails[i]);
+  EXPECT_GT(stored[0].record.MessageSize, 0);
+  EXPECT_EQ(test::FilesInStore(runner_.DataDirectory(), ".eml").size(), 3u);
+  EXPECT_EQ(dovecot_->CountMessages(kUser), 0);
+  // Delete mode keeps no retrieved list.
+  EXPECT_FALSE(fs::exists(parameters.retrieved_name));
+  const std::vector<std::string> expected = {
+      "ShowDL:",  "RecvStart:anna@quillon.test",
+      "NowDL:1/3", MessNew(1, 1),
+      "NowDL:2/3", MessNew(2, 2),
+      "NowDL:3/3", MessNew(3, 3),
+      "RecvStop:anna@quillon.test"};
+  EXPECT_EQ(TakeCommands(), expected);
+}
+
+TEST_F(EndToEndTest, Pop3KeepModeFetchesOnlyWhatIsNewAndTrimsToTheLimit) {
+  ASSERT_TRUE(runner_.BuildStore(Pop3Account()));
+  std::vector<TestMail> mails = {Deliver(1), Deliver(2)};
+  RunParameters parameters = Pop3Parameters();
+
+  RunProgram(parameters);
+  ASSERT_EQ(ReadStoredMessages(runner_.DataDirectory()).size(), 2u);
+  EXPECT_EQ(dovecot_->CountMessages(kUser), 2);
+  std::vector<std::string> lines = ReadListLines(parameters.retrieved_name);
+  ASSERT_EQ(lines.size(), 2u);
+  ExpectPop3ListLine(lines[0], mails[0]);
+  ExpectPop3ListLine(lines[1], mails[1]);
+  std::vector<std::string> expected = {
+      "ShowDL:",  "RecvStart:anna@quillon.test", "NowDL:1/2", MessNew(1, 1),
+      "NowDL:2/2", MessNew(2, 2), "RecvStop:anna@quillon.test"};
+  EXPECT_EQ(TakeCommands(), expected);
+
+  // A new message arrives; the second run fetches it alone and, with room
+  // for two messages on the server, deletes the oldest and its list line.
+  mails.push_back(Deliver(3));
+  parameters.max_messages = 2;
+  RunProgram(parameters);
+  const std::vector<StoredMessage> stored = ReadStoredMessages(runner_.DataDirectory());
+  ASSERT_EQ(stored.size(), 3u);
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    ExpectStored(stored[i], mails[i]);
+    EXPECT_EQ(stored[i].record.MessageIdText, mails[i].message_id);
+  }
+  EXPECT_EQ(dovecot_->CountMessages(kUser), 2);
+  lines = ReadListLines(parameters.retrieved_name);
+  ASSERT_EQ(lines.size(), 2u);
+  ExpectPop3ListLine(lines[0], mails[1]);
+  ExpectPop3ListLine(lines[1], mails[2]);
+  expected = {"ShowDL:", "RecvStart:anna@quillon.test", "NowDL:1/1", MessNew(3, 1),
+              "RecvStop:anna@quillon.test"};
+  EXPECT_EQ(TakeCommands(), expected);
+
+  // Nothing new: nothing fetched, nothing deleted.
+  RunProgram(parameters);
+  EXPECT_EQ(ReadStoredMessages(runner_.DataDirectory()).size(), 3u);
+  EXPECT_EQ(dovecot_->CountMessages(kUser), 2);
+  EXPECT_EQ(ReadListLines(parameters.retrieved_name).size(), 2u);
+  expected = {"ShowDL:", "RecvStart:anna@quillon.test", "RecvStop:anna@quillon.test"};
+  EXPECT_EQ(TakeCommands(), expected);
+}
+
+TEST_F(EndToEndTest, Pop3ListModeFetchesTheListedPositionsInListOrder) {
+  ASSERT_TRUE(runner_.BuildStore(Pop3Account()));
+  const std::vector<TestMail> mails = {Deliver(1), Deliver(2), Deliver(3), Deliver(4)};
+  RunParameters parameters = Pop3Parameters();
+  parameters.by_list = true;
+  parameters.list_name = runner_.Directory() + "/positions.lst";
+  test::WriteWholeFile(parameters.list_name, "3\r\nx\r\n-1\r\n0\r\n");
+
+  RunProgram(parameters);
+
+  const std::vector<StoredMessage> stored = ReadStoredMessages(runner_.DataDirectory());
+  ASSERT_EQ(stored.size(), 2u);
+  ExpectStored(stored[0], mails[3]);
+  ExpectStored(stored[1], mails[0]);
+  EXPECT_EQ(dovecot_->CountMessages(kUser), 4);
+  const std::vector<std::string> lines = ReadListLines(parameters.retrieved_name);
+  ASSERT_EQ(lines.size(), 2u);
+  ExpectPop3ListLine(lines[0], mails[3]);
+  ExpectPop3ListLine(lines[1], mails[0]);
+  // List mode announces no message numbers.
+  const std::vector<std::string> expected = {
+      "ShowDL:", "RecvStart:anna@quillon.test", MessNew(1, 1), MessNew(2, 2),
+      "RecvStop:anna@quillon.test"};
+  EXPECT_EQ(TakeCommands(), expected);
+}
+
+TEST_F(EndToEndTest, ImapFetchesTheWholeInboxAndLeavesItEmpty) {
+  ASSERT_TRUE(runner_.BuildStore(ImapAccount()));
+  const std::vector<TestMail> mails = {Deliver(1), Deliver(2), Deliver(3)};
+  RunParameters parameters = Pop3Parameters();
+  parameters.port = 1;  // the POP3 settings are not used for this account
+
+  RunProgram(parameters);
+
+  const std::vector<StoredMessage> stored = ReadStoredMessages(runner_.DataDirectory());
+  ASSERT_EQ(stored.size(), 3u);
+  for (std::size_t i = 0; i < stored.size(); ++i) ExpectStored(stored[i], mails[i]);
+  EXPECT_EQ(dovecot_->CountMessages(kUser), 0);
+  const std::vector<std::string> lines = ReadListLines(parameters.retrieved_name);
+  ASSERT_EQ(lines.size(), 3u);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::string key = mails[i].message_id + "|";
+    EXPECT_EQ(lines[i].rfind(key, 0), 0u) << lines[i];
+    EXPECT_GT(lines[i].size(), key.size()) << lines[i];
+  }
+  // IMAP4 runs announce neither message numbers nor transfer progress.
+  const std::vector<std::string> expected = {
+      "ShowDL:", "RecvStart:anna@quillon.test", MessNew(1, 1), MessNew(2, 2),
+      MessNew(3, 3), "RecvStop:anna@quillon.test"};
+  EXPECT_EQ(TakeCommands(), expected);
+}
+
+TEST_F(EndToEndTest, EmptyImapInboxStillStartsAndStopsTheRun) {
+  ASSERT_TRUE(runner_.BuildStore(ImapAccount()));
+  RunProgram(Pop3Parameters());
+  EXPECT_TRUE(ReadStoredMessages(runner_.DataDirectory()).empty());
+  const std::vector<std::string> expected = {"ShowDL:", "RecvStart:anna@quillon.test",
+                                             "RecvStop:anna@quillon.test"};
+  EXPECT_EQ(TakeCommands(), expected);
+}
+
+TEST_F(EndToEndTest, RefusedConnectionStopsTwiceAndEndsNormally) {
+  ASSERT_TRUE(runner_.BuildStore(Pop3Account()));
+  test::RefusingPort refusing;
+  RunParameters parameters = Pop3Parameters();
+  parameters.port = refusing.Port();
+  parameters.delete_messages = true;
+
+  RunProgram(parameters);
+
+  EXPECT_TRUE(ReadStoredMessages(runner_.DataDirectory()).empty());
+  const std::vector<std::string> expected = {
+      "ShowDL:", "RecvStart:anna@quillon.test", "RecvStop:anna@quillon.test",
+      "RecvStop:anna@quillon.test"};
+  EXPECT_EQ(TakeCommands(), expected);
+}
+
+}  // namespace
+}  // namespace quillon
+
+int main(int argc, char** argv) {
+  return quillon::test::RunWithPrivateBus(argc, argv);
+}

@@ -1,0 +1,265 @@
+// A run killed at any point loses no message: build/bin/quillon is killed
+// (SIGKILL) at a spread of points of a POP3 delete-mode run and of an IMAP4
+// run against a private Dovecot, then run again normally; every message must
+// then be complete in the store (index record, message file holding it,
+// recipients file) or still on the server. The duplicates such kills leave
+// are counted and printed, not failed: a message stored but not yet deleted
+// on the server when the run died is fetched again by the next run.
+//
+// The points are found without timing: the test watches the store's In/
+// folder (inotify) and kills when the n-th message file is created (the
+// file still being written) or closed after writing (its index record not
+// yet appended), plus one kill right after the program has started.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/file_handle.h"
+#include "tests/app/end_to_end_support.h"
+#include "tests/support/dovecot_server.h"
+
+namespace quillon {
+namespace {
+
+using test::AccountSetup;
+using test::DovecotServer;
+using test::MakeTestMail;
+using test::ProgramEnd;
+using test::ProgramRunner;
+using test::RunParameters;
+using test::StoreCensus;
+using test::TestMail;
+namespace fs = std::filesystem;
+
+constexpr char kUser[] = "kim";
+constexpr char kPassword[] = "kim-secret";
+constexpr char kAddress[] = "kim@quillon.test";
+constexpr int kMessages = 20;
+constexpr int kBodyLines = 1500;  // about 100 KB a message: a run of some length
+
+enum class When { kAtStart, kFileCreated, kFileWritten };
+
+struct KillPoint {
+  When when;
+  int nth;  // which message file (1-based); unused for kAtStart
+  std::string Name() const {
+    switch (when) {
+      case When::kAtStart: return "at start";
+      case When::kFileCreated: return "as message file " + std::to_string(nth) + " is created";
+      case When::kFileWritten: return "after message file " + std::to_string(nth) + " is written";
+    }
+    return {};
+  }
+};
+
+const std::vector<KillPoint> kKillPoints = {
+    {When::kAtStart, 0},         {When::kFileCreated, 1},  {When::kFileWritten, 1},
+    {When::kFileCreated, 8},     {When::kFileWritten, 13}, {When::kFileCreated, kMessages},
+    {When::kFileWritten, kMessages}};
+
+// Watches In/ for message files ("*.eml") being created and closed after
+// writing, counting each kind.
+class MessageFileWatch {
+ public:
+  explicit MessageFileWatch(const std::string& folder)
+      : inotify_(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {
+    if (inotify_.IsOpen()) {
+      watch_ = ::inotify_add_watch(inotify_.Get(), folder.c_str(),
+                                   IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE);
+    }
+  }
+  bool Ready() const { return inotify_.IsOpen() && watch_ >= 0; }
+
+  // Waits until the `when` count reaches `nth` or `pid_alive` says the
+  // program ended; false when it ended first or the limit passed.
+  bool WaitFor(When when, int nth, pid_t pid, std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (Count(when) < nth) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !Alive(pid)) return false;
+      // Short waits so that a program ending early is noticed.
+      pollfd entry{inotify_.Get(), POLLIN, 0};
+      ::poll(&entry, 1, static_cast<int>(std::min<long>(left.count(), 50)));
+      ReadEvents();
+    }
+    return true;
+  }
+
+ private:
+  static bool Alive(pid_t pid) {
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == 0;
+  }
+  int Count(When when) const { return when == When::kFileCreated ? created_ : written_; }
+  void ReadEvents() {
+    alignas(inotify_event) char buffer[16384];
+    for (int reads = 0; reads < 1000; ++reads) {
+      const ssize_t got = ::read(inotify_.Get(), buffer, sizeof buffer);
+      if (got <= 0) return;
+      for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= got;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+        const std::string name = event->len > 0 ? event->name : "";
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".eml") == 0) {
+          if (event->mask & (IN_CREATE | IN_MOVED_TO)) ++created_;
+          if (event->mask & (IN_CLOSE_WRITE | IN_MOVED_TO)) ++written_;
+        }
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      }
+    }
+  }
+
+  FileHandle inotify_;
+  int watch_ = -1;
+  int created_ = 0;
+  int written_ = 0;
+};
+
+struct KillOutcome {
+  std::string point;
+  bool killed = false;  // false: the run ended before the point
+  int stored_before_rerun = 0;
+  StoreCensus census;
+  int left_on_server = 0;
+};
+
+class KillTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!DovecotServer::Available()) GTEST_SKIP() << "Dovecot is not installed";
+    ASSERT_TRUE(fs::exists(ProgramRunner::Program()))
+        << ProgramRunner::Program() << " is missing: build the quillon target";
+    // The main application is absent: no session bus to talk to.
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quillon-kill-test", 1);
+    dovecot_ = std::make_unique<DovecotServer>(
+        std::vector<DovecotServer::User>{{kUser, kPassword}});
+  }
+
+  // Fills the mailbox with kMessages new messages, numbered after the last.
+  std::vector<TestMail> Fill() {
+    std::vector<TestMail> mails;
+    for (int i = 0; i < kMessages; ++i) {
+      mails.push_back(MakeTestMail(++last_number_, kAddress, kBodyLines));
+      dovecot_->Deliver(kUser, mails.back().raw);
+    }
+    return mails;
+  }
+
+  AccountSetup Account(bool imap) const {
+    AccountSetup setup;
+    setup.address = kAddress;
+    if (imap) {
+      setup.imap = true;
+      setup.imap_host = dovecot_->ImapAddress();
+      setup.imap_user = kUser;
+      setup.imap_password = kPassword;
+    }
+    return setup;
+  }
+
+  RunParameters Parameters(const ProgramRunner& runner) const {
+    RunParameters parameters;
+    parameters.port = dovecot_->Pop3Port();
+    parameters.user = kUser;
+    parameters.password = kPassword;
+    parameters.delete_messages = true;
+    parameters.retrieved_name = runner.Directory() + "/retrieved.lst";
+    return parameters;
+  }
+
+  KillOutcome KillAndRunAgain(const KillPoint& point, bool imap) {
+    KillOutcome outcome;
+    outcome.point = point.Name();
+    const std::vector<TestMail> mails = Fill();
+    ProgramRunner runner;
+    EXPECT_TRUE(runner.BuildStore(Account(imap)));
+    MessageFileWatch watch(runner.DataDirectory() + "/In");
+    EXPECT_TRUE(watch.Ready());
+
+    const pid_t pid = runner.Start({runner.WriteParameters(Parameters(runner))});
+    EXPECT_GT(pid, 0);
+    if (pid <= 0) return outcome;
+    const bool reached = point.when == When::kAtStart ||
+                         watch.WaitFor(point.when, point.nth, pid, std::chrono::seconds(30));
+    if (reached) outcome.killed = ::kill(pid, SIGKILL) == 0;
+    const ProgramEnd killed_end = runner.Wait(pid);
+    outcome.killed = outcome.killed && !killed_end.exited;
+    outcome.stored_before_rerun = static_cast<int>(
+        test::ReadStoredMessages(runner.DataDirectory()).size());
+
+    const ProgramEnd end = runner.Run({runner.WriteParameters(Parameters(runner))});
+    EXPECT_EQ(end.exit_code, 0) << end.output;
+    outcome.census = test::TakeCensus(runner.DataDirectory(), mails);
+    outcome.left_on_server = dovecot_->CountMessages(kUser);
+    // The next point starts from the mailbox the normal run emptied.
+    ExpectNothingLost(outcome, mails);
+    return outcome;
+  }
+
+  static void ExpectNothingLost(const KillOutcome& outcome, const std::vector<TestMail>& mails) {
+    SCOPED_TRACE("killed " + outcome.point);
+    // The second run ends normally, so the mailbox is empty: every message
+    // must be in the store.
+    EXPECT_EQ(outcome.left_on_server, 0);
+    for (const TestMail& mail : mails) {
+      const auto copies = outcome.census.complete_copies.find(mail.number);
+      EXPECT_TRUE(copies != outcome.census.complete_copies.end() && copies->second >= 1)
+          << "message " << mail.number << " was lost";
+    }
+    // A record is appended only after its files are complete.
+    EXPECT_EQ(outcome.census.records_without_message_file, 0);
+    EXPECT_EQ(outcome.census.records_of_unknown_messages, 0);
+  }
+
+  static void Report(const std::string& protocol, const std::vector<KillOutcome>& outcomes) {
+    std::cout << protocol << ": killed at | stored before the rerun | stored twice "
+              << "| message files without record\n";
+    for (const KillOutcome& outcome : outcomes) {
+      int twice = 0;
+      for (const auto& [number, copies] : outcome.census.complete_copies) {
+        if (copies > 1) twice += copies - 1;
+      }
+      std::cout << protocol << ": " << outcome.point
+                << (outcome.killed ? "" : " (run ended first)") << " | "
+                << outcome.stored_before_rerun << " | " << twice << " | "
+                << outcome.census.message_files_without_record << "\n";
+    }
+  }
+
+  std::unique_ptr<DovecotServer> dovecot_;
+  int last_number_ = 0;
+};
+
+TEST_F(KillTest, Pop3DeleteModeLosesNothingWhereverItIsKilled) {
+  std::vector<KillOutcome> outcomes;
+  for (const KillPoint& point : kKillPoints) outcomes.push_back(KillAndRunAgain(point, false));
+  Report("POP3 delete", outcomes);
+  int killed = 0;
+  for (const KillOutcome& outcome : outcomes) killed += outcome.killed ? 1 : 0;
+  EXPECT_GE(killed, static_cast<int>(kKillPoints.size()) - 1)
+      << "most points must be reached before the run ends";
+}
+
+TEST_F(KillTest, ImapLosesNothingWhereverItIsKilled) {
+  std::vector<KillOutcome> outcomes;
+  for (const KillPoint& point : kKillPoints) outcomes.push_back(KillAndRunAgain(point, true));
+  Report("IMAP4", outcomes);
+  int killed = 0;
+  for (const KillOutcome& outcome : outcomes) killed += outcome.killed ? 1 : 0;
+  EXPECT_GE(killed, static_cast<int>(kKillPoints.size()) - 1)
+      << "most points must be reached before the run ends";
+}
+
+}  // namespace
+}  // namespace quillon
