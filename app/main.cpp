@@ -1,10 +1,14 @@
 // quillon PARAMFILE [LANG]: reads one account's mail for the main
 // application. QUILLON_SHOW_STATE gives the start show state (1 or 5 show
 // the status window), QUILLON_DATA_DIR the directory of the data files.
+// Exit status: 0 after a normal end of the run, else the codes of
+// app/retrieval_driver.h.
 #include <unistd.h>
 
 #include <QApplication>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -20,6 +24,34 @@
 namespace {
 
 constexpr char kApplicationTitle[] = "Downloading mail...";
+constexpr char kVersionText[] = "quillon 1.0 (Corvane 4 Preview 6)";
+constexpr char kUsageText[] =
+    "Usage: quillon PARAMFILE [LANGUAGE]\n"
+    "Reads the mail of one account for the Corvane main application.\n"
+    "\n"
+    "  PARAMFILE  the run's parameter file (ini); deleted once read\n"
+    "  LANGUAGE   0 English (default), 1 Icelandic\n"
+    "  --help     show this text and exit\n"
+    "  --version  show the version and exit\n"
+    "\n"
+    "Environment: QUILLON_DATA_DIR (the data files' directory),\n"
+    "QUILLON_SHOW_STATE (1 or 5 show the status window).\n"
+    "Exit status: 0 after a normal end; 1 when the run failed; 2 when it\n"
+    "was cancelled or ended early; 3 when the server could not be reached.\n";
+
+// --help and --version answer without touching any file.
+bool AnswerInformationRequest(int argc, char* argv[]) {
+  if (argc < 2) return false;
+  if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    std::fputs(kUsageText, stdout);
+    return true;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::printf("%s\n", kVersionText);
+    return true;
+  }
+  return false;
+}
 
 bool EnvironmentSet(const char* name) {
   const char* value = std::getenv(name);
@@ -45,6 +77,7 @@ std::string Absolute(const std::string& path) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  if (AnswerInformationRequest(argc, argv)) return 0;
   ChooseQtPlatform();
   QApplication application(argc, argv);
   QApplication::setApplicationName(kApplicationTitle);

@@ -128,6 +128,11 @@ void TReceiveStatus::CreateComponents() {
   MessageText = Named(new QTextEdit(this), "MessageText");
   MessageText->setVisible(false);
 
+  // Long texts are cut at the window's edge; they never widen the window.
+  for (QLabel* label : {Label2, Label4, Label6, status_text_}) {
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  }
+
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
@@ -180,6 +185,9 @@ void TReceiveStatus::FormCreate() {
   // The index is taken as a byte: 256 is language 0.
   MultiLang1.SetActiveLanguage(static_cast<std::uint8_t>(run.LanguageIndex));
   Label4->setText(ToQt(MultiLang1.GetWord("idPreparing")));
+  // From here on a Cancel or Skip! counts, also before the run has started.
+  run.CancelRequested = false;
+  run.SkipRequested = false;
   MessageText->setVisible(false);
   MessageText->move(MessageText->x(), kHiddenTextTop);
   Starta.SetEnabled(true);
@@ -200,7 +208,8 @@ void TReceiveStatus::StartaTimer() {
   }
   std::error_code ignored;
   std::filesystem::create_directory(DataDirectory() + kInFolderName, ignored);
-  CurrentRunState().CancelRequested = false;
+  // The run flags were cleared when the window was made: a Cancel or Skip!
+  // pressed since then must still stop the run.
   std::string failure;
   try {
     ReadParametersAndAccount();
@@ -211,11 +220,41 @@ void TReceiveStatus::StartaTimer() {
   }
   DeleteParameterFile();
   Animate1->SetActive(true);
-  // The retrieval runs here. A run that cannot start because its parameters,
-  // account or user could not be read ends as a failed retrieval does.
-  if (!failure.empty()) ReportRunError(failure);
+  if (failure.empty()) {
+    RunTheRetrieval();
+  } else {
+    // A run that cannot start because its parameters, account or user
+    // could not be read ends as a failed retrieval does.
+    exit_code_ = kExitRunFailed;
+    ReportRunError(failure);
+  }
   Animate1->SetActive(false);
   Halta.SetEnabled(true);
+}
+
+void TReceiveStatus::RunTheRetrieval() {
+  TReceivedMessageStep step(MessageSource, ReplyMessage, ReplyMail, *this,
+                            printer_);
+  driver_.ProcessReceivedMessage = [&step] { step.ProcessReceivedMessage(); };
+  driver_.Terminate = [this](int exit_code) { Terminate(exit_code); };
+  try {
+    driver_.RunRetrieval();
+    exit_code_ = driver_.ExitCode();
+  } catch (const std::exception& error) {
+    exit_code_ = kExitRunFailed;
+    ReportRunError(error.what());
+  } catch (...) {
+    exit_code_ = kExitRunFailed;
+    ReportRunError("unknown error");
+  }
+  driver_.ProcessReceivedMessage = nullptr;
+}
+
+void TReceiveStatus::Terminate(int exit_code) {
+  exit_code_ = exit_code;
+  // The program ends when control is back in the event loop, before the
+  // close timer could close the window.
+  QCoreApplication::exit(exit_code);
 }
 
 std::string TReceiveStatus::ParameterFileName() const {
@@ -250,7 +289,14 @@ void TReceiveStatus::DeleteParameterFile() {
 }
 
 void TReceiveStatus::ReportRunError(const std::string& message) {
-  if (!isVisible()) return;
+  if (!isVisible()) {
+    // Nobody sees a hidden window: the error goes where its caller looks.
+    std::fprintf(stderr, "quillon: Error: %s (during retrieve mail for: %s)\n",
+                 Cp1252ToUtf8(message).c_str(),
+                 Cp1252ToUtf8(TextOf(*Label2)).c_str());
+    std::fflush(stderr);
+    return;
+  }
   ShowMessageBox("Error: " + message + "\r\r" +
                      "Occurred during retrieve mail for: " + TextOf(*Label2),
                  BoxIcon::kError, BoxButtons::kOk);
@@ -270,7 +316,7 @@ void TReceiveStatus::closeEvent(QCloseEvent* event) {
   event->accept();
   emit Closed();
   // Closing the main window ends the program, hidden or not.
-  QCoreApplication::exit(0);
+  QCoreApplication::exit(exit_code_);
 }
 
 void TReceiveStatus::PrintWindowTexts() const {
@@ -335,6 +381,8 @@ void TReceiveStatus::ConnectMailComponents() {
   eMail.OnRetrieving = [this](TagSocket&, int num) { eMailRetrieving(num); };
   eMail.OnDeleting = [this](TagSocket&, int num) { eMailDeleting(num); };
   IC.SetAllMailboxes(&MailboxList1);
+  IC.SetOpenAsReadOnly(false);
+  IC.SetNonSyncLiterals(false);
   IC.OnResponse = [this](TagSocket&, const std::string& text) { ICResponse(text); };
   IC.OnClosed = [this](TagSocket&) { ICClosed(); };
   IC.OnCancel = [this](TagSocket&) { ICCancel(); };
@@ -366,6 +414,42 @@ bool TReceiveStatus::RestoreHook(QEvent* event) {
   return true;
 }
 
+std::string TReceiveStatus::AccountAddress() const { return TextOf(*Label2); }
+
+void TReceiveStatus::SetMessageCounterText(const std::string& text) {
+  Label4->setText(ToQt(text));
+}
+
+void TReceiveStatus::SetTransferText(const std::string& text) {
+  Label6->setText(ToQt(text));
+}
+
+int TReceiveStatus::ProgressValue() const { return Progress->value(); }
+
+void TReceiveStatus::SetProgressValue(int value) { Progress->setValue(value); }
+
+void TReceiveStatus::RepaintProgress() { Progress->repaint(); }
+
+std::string TReceiveStatus::GetWord(const std::string& id) const {
+  return MultiLang1.GetWord(id);
+}
+
+void TReceiveStatus::eMailProgress(int Perc, int Transferred) {
+  driver_.eMailProgress(Perc, Transferred);
+}
+
+void TReceiveStatus::eMailUserMessageSave(int Num, TMemoryStream& Contents) {
+  driver_.eMailUserMessageSave(Num, Contents);
+}
+
+void TReceiveStatus::ICRetrieving(int Num) { driver_.ICRetrieving(Num); }
+
+void TReceiveStatus::ICProgress(int Perc, int Transferred) {
+  driver_.ICProgress(Perc, Transferred);
+}
+
+void TReceiveStatus::ICRetrieved(int Num) { driver_.ICRetrieved(Num); }
+
 void TReceiveStatus::SetStatusText(const std::string& text) {
   status_text_->setText(ToQt(text));
 }
@@ -393,6 +477,10 @@ void TReceiveStatus::eMailCancel() {
 
 void TReceiveStatus::eMailError(const std::string& Msg) {
   SetStatusText("Error " + Msg + "...");
+  if (!isVisible()) {
+    std::fprintf(stderr, "quillon: Error %s\n", Cp1252ToUtf8(Msg).c_str());
+    std::fflush(stderr);
+  }
 }
 
 void TReceiveStatus::eMailRetrieving(int Num) {

@@ -12,11 +12,14 @@
 #include "app/form_placement.h"
 #include "app/multi_lang.h"
 #include "app/pump_timer.h"
+#include "app/retrieval_driver.h"
 #include "mail/message.h"
 #include "net/imap_client.h"
 #include "net/mailboxes.h"
 #include "net/pop3_client.h"
 #include "net/smtp_client.h"
+#include "rules/message_printer.h"
+#include "rules/received_message.h"
 
 class QFrame;
 class QLabel;
@@ -29,7 +32,7 @@ namespace quillon {
 
 class TAnimate;
 
-class TReceiveStatus : public QWidget {
+class TReceiveStatus : public QWidget, public RetrievalView {
   Q_OBJECT
 
  public:
@@ -42,11 +45,27 @@ class TReceiveStatus : public QWidget {
   // Shows the window when `show_state` is "normal" (1) or "show" (5); any
   // other state keeps it hidden. Remembers whether it was shown.
   void ShowAtStart(int show_state);
-  bool ShownAtStart() const { return shown_at_start_; }
 
   // The status line's text (Windows-1252).
-  void SetStatusText(const std::string& text);
+  void SetStatusText(const std::string& text) override;
   std::string StatusText() const;
+  // What the run shows (Windows-1252 texts).
+  std::string AccountAddress() const override;
+  bool ShownAtStart() const override { return shown_at_start_; }
+  void SetMessageCounterText(const std::string& text) override;
+  void SetTransferText(const std::string& text) override;
+  int ProgressValue() const override;
+  void SetProgressValue(int value) override;
+  void RepaintProgress() override;
+  std::string GetWord(const std::string& id) const override;
+
+  // How the program ends: 0 after a normal end of the run, else one of the
+  // codes of app/retrieval_driver.h.
+  int ExitCode() const { return exit_code_; }
+  // The printer of the print rules; null prints nothing (a print rule then
+  // fails as without a printer). Set before the run starts.
+  void SetPrinter(MessagePrinter* printer) { printer_ = printer; }
+  TRetrievalDriver& Driver() { return driver_; }
   // A label's text in Windows-1252.
   static std::string TextOf(const QLabel& label);
 
@@ -71,9 +90,14 @@ class TReceiveStatus : public QWidget {
   void eMailError(const std::string& Msg);
   void eMailRetrieving(int Num);
   void eMailDeleting(int Num);
+  void eMailProgress(int Perc, int Transferred);
+  void eMailUserMessageSave(int Num, TMemoryStream& Contents);
   void ICResponse(const std::string& ResponseText);
   void ICClosed();
   void ICCancel();
+  void ICRetrieving(int Num);
+  void ICProgress(int Perc, int Transferred);
+  void ICRetrieved(int Num);
 
   // The event that asks a hidden program to show its window (what the
   // desktop's restore command is to a window started hidden).
@@ -125,7 +149,11 @@ class TReceiveStatus : public QWidget {
   void ReadParametersAndAccount();
   void LookUpAccount();
   void DeleteParameterFile();
+  void RunTheRetrieval();
+  void ProcessWithStep();
   void ReportRunError(const std::string& message);
+  // The program's end after a normal end of the run.
+  void Terminate(int exit_code);
   std::string ParameterFileName() const;
   void PrintWindowTexts() const;
 
@@ -134,6 +162,10 @@ class TReceiveStatus : public QWidget {
   bool restore_hook_installed_ = false;
   QLabel* status_text_ = nullptr;
   std::unique_ptr<QObject> restore_filter_;
+  MessagePrinter* printer_ = nullptr;
+  // Nothing has run to its end until the run says so.
+  int exit_code_ = kExitCancelled;
+  TRetrievalDriver driver_{eMail, IC, MessageSource, *this};
 };
 
 // Files of the program's directory.

@@ -197,7 +197,9 @@ void TImap4Client::FetchAll(bool keep, const std::string& items) {
   recording_deliveries_ = false;
   // Only what this fetch delivered: "1:*" would also take a message that
   // arrived after the FETCH, or one whose content could not be loaded.
-  if (!keep && !delivered_.empty()) Delete(FormatSequenceSet(delivered_));
+  if (keep || delivered_.empty()) return;
+  if (OnDeletingDelivered) OnDeletingDelivered(*this);
+  Delete(FormatSequenceSet(delivered_));
 }
 
 void TImap4Client::Store(const std::string& set, const std::string& flags) {

@@ -49,6 +49,10 @@ class TCustomImap : public TmsMailBase {
   TmsNumNotifyEvent OnRetrieving;
   TmsNumNotifyEvent OnRetrieved;
   TmsNumNotifyEvent OnDeleting;  // never fired
+  // Fired by FetchAll(keep = false) just before it marks the delivered
+  // messages \Deleted: what was made of them must be safe by then. An
+  // exception from the handler leaves every message on the server.
+  TNotifyEvent OnDeletingDelivered;
 
  protected:
   // Sends `text` through SendStream, so OnProgress reports it.

@@ -108,6 +108,20 @@ void TmsCustomPOP::Delete(int index) {
   ReadLine();  // a refusal is not reported
 }
 
+bool TmsCustomPOP::Uidl(int index, std::string& unique_id) {
+  unique_id.clear();
+  SendLine("UIDL " + std::to_string(index + 1));
+  if (ReadLine() != 1) return false;
+  // "+OK 2 QhdPYR:00WBw1Ph7x7": the id is the word after the number.
+  std::string_view rest = AfterStatus(LastReply());
+  const std::size_t space = rest.find(' ');
+  if (space == std::string_view::npos) return false;
+  rest.remove_prefix(space + 1);
+  const std::size_t end = rest.find_first_of(" \t");
+  unique_id = std::string(rest.substr(0, end));
+  return !unique_id.empty();
+}
+
 TmsRemotePOP::TmsRemotePOP() = default;
 TmsRemotePOP::~TmsRemotePOP() = default;
 

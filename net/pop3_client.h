@@ -50,6 +50,10 @@ class TmsCustomPOP : public TmsMailBase {
   void Retrieve(int index);
   // Marks message `index` for deletion; a refusal passes silently.
   void Delete(int index);
+  // The server's unique id of message `index` ("UIDL n"). False when the
+  // server refuses (no UIDL support, or no such message); `unique_id` is
+  // then left empty.
+  bool Uidl(int index, std::string& unique_id);
 
   virtual void SaveMessage(int index, TMemoryStream& stream) = 0;
   // Missing UserName or Password: numbered error before any network use.

@@ -26,6 +26,7 @@
 #include "store/account_record.h"
 #include "store/user_record.h"
 #include "tests/app/qt_test_application.h"
+#include "tests/support/scripted_server.h"
 
 namespace quillon {
 namespace {
@@ -80,7 +81,10 @@ class StatusWindowTest : public ::testing::Test {
     WriteFile(kUsersFileName, std::string(1188, '\0') + user.ToBytes());
   }
   std::string WriteParameters(int account_id) const {
-    WriteFile("run.ini", "[Login]\nHost=127.0.0.1\n[UserInfo]\nAccount=" +
+    // A run that gets as far as connecting is refused at once.
+    WriteFile("run.ini", "[Login]\nHost=127.0.0.1\nPort=" +
+                             std::to_string(refusing_.Port()) +
+                             "\n[UserInfo]\nAccount=" +
                              std::to_string(account_id) + "\n");
     return Path("run.ini");
   }
@@ -100,6 +104,7 @@ class StatusWindowTest : public ::testing::Test {
     return closed_;
   }
 
+  test::RefusingPort refusing_;
   std::string directory_;
   std::unique_ptr<TReceiveStatus> window_;
   bool closed_ = false;
@@ -304,14 +309,15 @@ TEST_F(StatusWindowTest, CancelAndSkipCancelTheClientsAndSetTheRunFlags) {
 TEST_F(StatusWindowTest, ParametersReachThePop3Client) {
   WriteAccountAndUser(1, 1, "anna@example.org");
   WriteFile("run.ini",
-            "[Login]\nHost=pop.example.org\nUser=anna\nPassword=pw\n"
-            "TimeOut=30\nPort=1110\n[UserInfo]\nAccount=1\n");
+            "[Login]\nHost=127.0.0.1\nUser=anna\nPassword=pw\n"
+            "TimeOut=30\nPort=" + std::to_string(refusing_.Port()) +
+                "\n[UserInfo]\nAccount=1\n");
   Create({Path("run.ini")});
   ASSERT_TRUE(PumpUntilClosed());
-  EXPECT_EQ(window_->eMail.Server(), "pop.example.org");
+  EXPECT_EQ(window_->eMail.Server(), "127.0.0.1");
   EXPECT_EQ(window_->eMail.UserName(), "anna");
   EXPECT_EQ(window_->eMail.Password(), "pw");
-  EXPECT_EQ(window_->eMail.DefaultPort(), 1110);
+  EXPECT_EQ(window_->eMail.DefaultPort(), refusing_.Port());
 }
 
 TEST_F(StatusWindowTest, MinimizeMinimizesTheWindow) {
