@@ -170,6 +170,7 @@ class KillTest : public ::testing::Test {
 
   RunParameters Parameters(const ProgramRunner& runner) const {
     RunParameters parameters;
+    parameters.host = dovecot_->Pop3Address();
     parameters.port = dovecot_->Pop3Port();
     parameters.user = kUser;
     parameters.password = kPassword;
