@@ -1,0 +1,109 @@
+#include "app/qt_print_canvas.h"
+
+#include <QFile>
+#include <QFontMetrics>
+#include <QPen>
+#include <QPrinter>
+
+#include "platform/code_pages.h"
+#include "rules/message_printer.h"
+
+namespace quillon {
+
+QString AnsiToQString(const std::string& text) {
+  return QString::fromStdString(Cp1252ToUtf8(text));
+}
+
+std::string QStringToAnsi(const QString& text) {
+  // Unit by unit, so that columns stay those of the Qt text; a unit the
+  // code page cannot hold (or half a surrogate pair) becomes "?".
+  std::string ansi;
+  ansi.reserve(static_cast<std::size_t>(text.size()));
+  for (const QChar unit : text) {
+    const std::string converted =
+        unit.isSurrogate() ? std::string("?")
+                           : Utf8ToCp1252(QString(unit).toStdString());
+    ansi += converted.empty() ? '?' : converted.front();
+  }
+  return ansi;
+}
+
+QtPrintCanvas::QtPrintCanvas(QPrinter& printer) : printer_(printer) {}
+
+QtPrintCanvas::~QtPrintCanvas() {
+  // Only reached open when the layout did not finish the document.
+  if (painter_.isActive()) AbortDocument();
+}
+
+void QtPrintCanvas::SetTitle(const std::string& title) {
+  printer_.setDocName(AnsiToQString(title));
+}
+
+int QtPrintCanvas::PageWidth() const { return printer_.width(); }
+int QtPrintCanvas::PageHeight() const { return printer_.height(); }
+int QtPrintCanvas::Resolution() const { return printer_.resolution(); }
+
+void QtPrintCanvas::BeginDocument() {
+  if (!painter_.begin(&printer_)) {
+    throw EPrinterError("The printer \"" + QStringToAnsi(printer_.printerName()) +
+                        "\" refused the document");
+  }
+}
+
+void QtPrintCanvas::NewPage() {
+  if (!printer_.newPage()) throw EPrinterError("The printer refused a new page");
+}
+
+void QtPrintCanvas::EndDocument() {
+  const bool ended = painter_.end();
+  if (!ended || printer_.printerState() == QPrinter::Error) {
+    throw EPrinterError("The printer could not finish the document");
+  }
+}
+
+void QtPrintCanvas::AbortDocument() {
+  printer_.abort();
+  if (painter_.isActive()) painter_.end();
+  RemovePartialPdf();
+}
+
+void QtPrintCanvas::RemovePartialPdf() const {
+  if (printer_.outputFormat() == QPrinter::PdfFormat &&
+      !printer_.outputFileName().isEmpty()) {
+    QFile::remove(printer_.outputFileName());
+  }
+}
+
+void QtPrintCanvas::SetFont(const PrintFont& font) {
+  font_ = QFont(AnsiToQString(font.name));
+  font_.setPointSizeF(font.size > 0 ? font.size : 1);
+  font_.setBold(font.bold);
+  font_.setItalic(font.italic);
+  font_.setUnderline(font.underline);
+  font_.setStrikeOut(font.strike_out);
+  text_colour_ = QColor(static_cast<int>((font.colour >> 16) & 0xFF),
+                        static_cast<int>((font.colour >> 8) & 0xFF),
+                        static_cast<int>(font.colour & 0xFF));
+}
+
+void QtPrintCanvas::TextOut(int x, int y, const std::string& text) {
+  painter_.setFont(font_);
+  painter_.setPen(text_colour_);
+  const QFontMetrics metrics(font_, &printer_);
+  painter_.drawText(QPoint(x, y + metrics.ascent()), AnsiToQString(text));
+}
+
+int QtPrintCanvas::TextWidth(const std::string& text) {
+  return QFontMetrics(font_, &printer_).horizontalAdvance(AnsiToQString(text));
+}
+
+int QtPrintCanvas::TextHeight(const std::string& text) {
+  return QFontMetrics(font_, &printer_).height();
+}
+
+void QtPrintCanvas::Line(int x1, int y1, int x2, int y2) {
+  painter_.setPen(QPen(Qt::black, 1));
+  painter_.drawLine(x1, y1, x2, y2);
+}
+
+}  // namespace quillon
