@@ -1,5 +1,8 @@
 #include "mail/message.h"
 
+#include <optional>
+#include <system_error>
+
 #include "mail/decoder.h"
 #include "mail/encoder.h"
 #include "mail/header_values.h"
@@ -28,6 +31,16 @@ bool IsSafeFileName(const std::string& name) {
     if (byte < 32 || byte == 127) return false;
   }
   return true;
+}
+
+// "name(copy).ext" (the number before the last extension); copy 0 is the
+// name itself. A leading dot does not start an extension.
+std::string NumberedFileName(const std::string& name, int copy) {
+  if (copy == 0) return name;
+  const std::string number = "(" + std::to_string(copy) + ")";
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0) return name + number;
+  return name.substr(0, dot) + number + name.substr(dot);
 }
 
 }  // namespace
@@ -119,12 +132,22 @@ std::string TmsCustomMessage::SaveAttachment(int index, const std::string& direc
   const TmsAttItem& item = attachments_.Items(index);
   std::string name = FileNameWithoutDirectory(item.FileName());
   if (!IsSafeFileName(name)) name = "att." + std::to_string(index);
-  std::string path = directory;
-  if (!path.empty() && path.back() != '/') path.push_back('/');
-  path += name;
-  TFileStream file(path, TFileStream::Mode::kCreate);
-  file.Write(item.Data().Data());
-  return path;
+  std::string folder = directory;
+  if (!folder.empty() && folder.back() != '/') folder.push_back('/');
+  for (int copy = 0; copy <= kMaxAttachmentCopies; ++copy) {
+    const std::string path = folder + NumberedFileName(name, copy);
+    std::optional<TFileStream> file;
+    try {
+      file.emplace(path, TFileStream::Mode::kCreateNew);
+    } catch (const std::system_error& error) {
+      if (error.code() != std::errc::file_exists) throw;
+      continue;
+    }
+    file->Write(item.Data().Data());
+    return path;
+  }
+  throw std::system_error(std::make_error_code(std::errc::file_exists),
+                          "no free name for " + folder + name);
 }
 
 void TmsMessage::Validate() const {

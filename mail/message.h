@@ -63,10 +63,14 @@ class TmsCustomMessage {
 
   void SaveToFile(const std::string& file_name);
   void LoadFromFile(const std::string& file_name);
-  // Writes attachment `index` into `directory` under its file name without
-  // any directory part; an unusable name becomes "att.<index>". Returns the
-  // path written.
+  // Writes attachment `index` as a new file in `directory` under its file
+  // name without any directory part; an unusable name becomes
+  // "att.<index>". A name already taken (by a file, directory or link) is
+  // never written through: "name(1).ext", "name(2).ext", ... up to
+  // kMaxAttachmentCopies are tried instead. Returns the path written; file
+  // errors (such as a missing directory) propagate as std::system_error.
   std::string SaveAttachment(int index, const std::string& directory) const;
+  static constexpr int kMaxAttachmentCopies = 999;
 
  protected:
   void AssignCommon(const TmsCustomMessage& source);

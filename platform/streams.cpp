@@ -105,6 +105,7 @@ void TMemoryStream::SaveToFile(const std::string& path) const {
 TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
   int flags = O_RDONLY;
   if (mode == Mode::kCreate) flags = O_RDWR | O_CREAT | O_TRUNC;
+  if (mode == Mode::kCreateNew) flags = O_RDWR | O_CREAT | O_EXCL;
   if (mode == Mode::kOpenReadWrite) flags = O_RDWR;
   file_.Reset(::open(path.c_str(), flags | O_CLOEXEC, 0666));
   if (!file_.IsOpen()) ThrowFileError("opening", path);

@@ -56,7 +56,9 @@ class TMemoryStream : public TStream {
 
 class TFileStream : public TStream {
  public:
-  enum class Mode { kCreate, kOpenRead, kOpenReadWrite };
+  // kCreateNew fails with EEXIST when the name is taken, also by a link,
+  // so nothing that is already there is written through or replaced.
+  enum class Mode { kCreate, kCreateNew, kOpenRead, kOpenReadWrite };
   // Throws std::system_error carrying errno when the file cannot be opened.
   TFileStream(const std::string& path, Mode mode);
 
