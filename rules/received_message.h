@@ -38,6 +38,29 @@ class TReceivedMessageStep {
   void ProcessReceivedMessage();
 
  private:
+  // The local values of one call.
+  struct Processing {
+    int folder_id = -1;
+    int message_number = 0;
+    std::string message_file_name;
+    std::string recipients_file_name;
+    std::string zone_text;
+    int colour_code = 1;
+    int priority_code = 1;
+  };
+
+  bool IsEmptyMessage() const;
+  void SaveMessageFiles(const Processing& processing);
+  void TakeMessageDate(Processing& processing);
+  void ApplyMatchedRule(Processing& processing);
+  void Reply(const Processing& processing);
+  void Forward(const Processing& processing);
+  void Print();
+  void UpdateAddressBook();
+  void SaveAttachments();
+  void StoreIndexRecord(const Processing& processing);
+  std::string Subject() const;
+
   TmsMessage& message_source_;
   TmsMessage& reply_message_;
   TmsSMTP& reply_mail_;
