@@ -256,6 +256,51 @@ TEST_F(EndToEndTest, Pop3KeepModeFetchesOnlyWhatIsNewAndTrimsToTheLimit) {
   EXPECT_EQ(TakeCommands(), expected);
 }
 
+TEST_F(EndToEndTest, Pop3KeepModeTellsMessagesWithoutMessageIdApartByUniqueId) {
+  ASSERT_TRUE(runner_.BuildStore(Pop3Account()));
+  // Two messages without Message-ID and with the same Date: by those two
+  // headers alone the second would pass for the first.
+  auto without_id = [](int number) {
+    TestMail mail = MakeTestMail(number, kAddress);
+    const std::string header = "Message-ID: " + mail.message_id + "\r\n";
+    mail.raw.erase(mail.raw.find(header), header.size());
+    const std::string date = "Date: " + mail.date;
+    mail.raw.replace(mail.raw.find(date), date.size(),
+                     "Date: Tue, 08 Dec 2026 12:00:00 +0000");
+    mail.message_id.clear();
+    return mail;
+  };
+  const TestMail first = without_id(1);
+  dovecot_->Deliver(kUser, first.raw);
+  RunParameters parameters = Pop3Parameters();
+  EXPECT_EQ(RunProgram(parameters), 0);
+  ASSERT_EQ(ReadStoredMessages(runner_.DataDirectory()).size(), 1u);
+
+  const TestMail second = without_id(2);
+  dovecot_->Deliver(kUser, second.raw);
+  EXPECT_EQ(RunProgram(parameters), 0);
+  const std::vector<StoredMessage> stored = ReadStoredMessages(runner_.DataDirectory());
+  ASSERT_EQ(stored.size(), 2u);
+  ExpectStored(stored[0], first);
+  ExpectStored(stored[1], second);
+  const std::vector<std::string> lines = ReadListLines(parameters.retrieved_name);
+  ASSERT_EQ(lines.size(), 2u);
+  for (const std::string& line : lines) {
+    EXPECT_EQ(line.rfind("UIDL:", 0), 0u) << line;
+    EXPECT_NE(line.find("Tue, 08 Dec 2026 12:00:00 +0000|"), std::string::npos) << line;
+  }
+  EXPECT_NE(lines[0].substr(0, lines[0].find("Tue,")),
+            lines[1].substr(0, lines[1].find("Tue,")));
+  TakeCommands();
+
+  // Both are known now: a third run fetches nothing.
+  EXPECT_EQ(RunProgram(parameters), 0);
+  EXPECT_EQ(ReadStoredMessages(runner_.DataDirectory()).size(), 2u);
+  const std::vector<std::string> expected = {"ShowDL:", "RecvStart:anna@quillon.test",
+                                             "RecvStop:anna@quillon.test"};
+  EXPECT_EQ(TakeCommands(), expected);
+}
+
 TEST_F(EndToEndTest, Pop3ListModeFetchesTheListedPositionsInListOrder) {
   ASSERT_TRUE(runner_.BuildStore(Pop3Account()));
   const std::vector<TestMail> mails = {Deliver(1), Deliver(2), Deliver(3), Deliver(4)};

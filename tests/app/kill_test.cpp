@@ -6,10 +6,12 @@
 // are counted and printed, not failed: a message stored but not yet deleted
 // on the server when the run died is fetched again by the next run.
 //
-// The points are found without timing: the test watches the store's In/
-// folder (inotify) and kills when the n-th message file is created (the
-// file still being written) or closed after writing (its index record not
-// yet appended), plus one kill right after the program has started.
+// The points are found without timing: the test watches the store (inotify)
+// and kills when the n-th message file is created (the file still being
+// written), when it is closed after writing (its index record not yet
+// appended), or when the n-th index record has been appended (after the
+// last one the run is deleting on the server), plus one kill right after
+// the program has started.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -47,7 +49,7 @@ constexpr char kAddress[] = "kim@quillon.test";
 constexpr int kMessages = 20;
 constexpr int kBodyLines = 1500;  // about 100 KB a message: a run of some length
 
-enum class When { kAtStart, kFileCreated, kFileWritten };
+enum class When { kAtStart, kFileCreated, kFileWritten, kRecordStored };
 
 struct KillPoint {
   When when;
@@ -57,6 +59,7 @@ struct KillPoint {
       case When::kAtStart: return "at start";
       case When::kFileCreated: return "as message file " + std::to_string(nth) + " is created";
       case When::kFileWritten: return "after message file " + std::to_string(nth) + " is written";
+      case When::kRecordStored: return "after index record " + std::to_string(nth) + " is stored";
     }
     return {};
   }
@@ -64,21 +67,25 @@ struct KillPoint {
 
 const std::vector<KillPoint> kKillPoints = {
     {When::kAtStart, 0},         {When::kFileCreated, 1},  {When::kFileWritten, 1},
-    {When::kFileCreated, 8},     {When::kFileWritten, 13}, {When::kFileCreated, kMessages},
-    {When::kFileWritten, kMessages}};
+    {When::kFileCreated, 8},     {When::kFileWritten, 13}, {When::kRecordStored, 10},
+    {When::kFileCreated, kMessages}, {When::kFileWritten, kMessages},
+    {When::kRecordStored, kMessages}};
 
 // Watches In/ for message files ("*.eml") being created and closed after
-// writing, counting each kind.
+// writing, and the message index for the records appended to it.
 class MessageFileWatch {
  public:
-  explicit MessageFileWatch(const std::string& folder)
-      : inotify_(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {
+  explicit MessageFileWatch(const std::string& data_dir)
+      : inotify_(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK)),
+        index_path_(data_dir + "/" + kMessagesFileName) {
     if (inotify_.IsOpen()) {
-      watch_ = ::inotify_add_watch(inotify_.Get(), folder.c_str(),
-                                   IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE);
+      files_watch_ = ::inotify_add_watch(inotify_.Get(), (data_dir + "/In").c_str(),
+                                         IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE);
+      index_watch_ = ::inotify_add_watch(inotify_.Get(), data_dir.c_str(),
+                                         IN_MODIFY | IN_CLOSE_WRITE);
     }
   }
-  bool Ready() const { return inotify_.IsOpen() && watch_ >= 0; }
+  bool Ready() const { return inotify_.IsOpen() && files_watch_ >= 0 && index_watch_ >= 0; }
 
   // Waits until the `when` count reaches `nth` or `pid_alive` says the
   // program ended; false when it ended first or the limit passed.
@@ -102,7 +109,11 @@ class MessageFileWatch {
     return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
            info.si_pid == 0;
   }
-  int Count(When when) const { return when == When::kFileCreated ? created_ : written_; }
+  int Count(When when) const {
+    if (when == When::kFileCreated) return created_;
+    if (when == When::kRecordStored) return records_;
+    return written_;
+  }
   void ReadEvents() {
     alignas(inotify_event) char buffer[16384];
     for (int reads = 0; reads < 1000; ++reads) {
@@ -111,7 +122,14 @@ class MessageFileWatch {
       for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= got;) {
         const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
         const std::string name = event->len > 0 ? event->name : "";
-        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".eml") == 0) {
+        if (event->wd == index_watch_ && name == kMessagesFileName) {
+          std::error_code error;
+          const auto size = fs::file_size(index_path_, error);
+          // Record 0 is the header.
+          if (!error && size >= MessageRecord::kSize) {
+            records_ = static_cast<int>(size / MessageRecord::kSize) - 1;
+          }
+        } else if (name.size() > 4 && name.compare(name.size() - 4, 4, ".eml") == 0) {
           if (event->mask & (IN_CREATE | IN_MOVED_TO)) ++created_;
           if (event->mask & (IN_CLOSE_WRITE | IN_MOVED_TO)) ++written_;
         }
@@ -121,9 +139,12 @@ class MessageFileWatch {
   }
 
   FileHandle inotify_;
-  int watch_ = -1;
+  std::string index_path_;
+  int files_watch_ = -1;
+  int index_watch_ = -1;
   int created_ = 0;
   int written_ = 0;
+  int records_ = 0;
 };
 
 struct KillOutcome {
@@ -185,7 +206,7 @@ class KillTest : public ::testing::Test {
     const std::vector<TestMail> mails = Fill();
     ProgramRunner runner;
     EXPECT_TRUE(runner.BuildStore(Account(imap)));
-    MessageFileWatch watch(runner.DataDirectory() + "/In");
+    MessageFileWatch watch(runner.DataDirectory());
     EXPECT_TRUE(watch.Ready());
 
     const pid_t pid = runner.Start({runner.WriteParameters(Parameters(runner))});
