@@ -1,10 +1,13 @@
 #include "app/qt_print_canvas.h"
 
+#include <QDir>
 #include <QFile>
+#include <QTemporaryFile>
 #include <QFontMetrics>
 #include <QPen>
 #include <QPrinter>
 
+#include "app/cups_print_job.h"
 #include "platform/code_pages.h"
 #include "rules/message_printer.h"
 
@@ -32,7 +35,7 @@ QtPrintCanvas::QtPrintCanvas(QPrinter& printer) : printer_(printer) {}
 
 QtPrintCanvas::~QtPrintCanvas() {
   // Only reached open when the layout did not finish the document.
-  if (painter_.isActive()) AbortDocument();
+  if (painter_.isActive() || spool_) AbortDocument();
 }
 
 void QtPrintCanvas::SetTitle(const std::string& title) {
@@ -44,7 +47,9 @@ int QtPrintCanvas::PageHeight() const { return printer_.height(); }
 int QtPrintCanvas::Resolution() const { return printer_.resolution(); }
 
 void QtPrintCanvas::BeginDocument() {
+  if (printer_.outputFormat() == QPrinter::NativeFormat) OpenSpoolFile();
   if (!painter_.begin(&printer_)) {
+    DropSpoolFile();
     throw EPrinterError("The printer \"" + QStringToAnsi(printer_.printerName()) +
                         "\" refused the document");
   }
@@ -59,12 +64,50 @@ void QtPrintCanvas::EndDocument() {
   if (!ended || printer_.printerState() == QPrinter::Error) {
     throw EPrinterError("The printer could not finish the document");
   }
+  if (spool_) SubmitSpoolFile();
 }
 
 void QtPrintCanvas::AbortDocument() {
   printer_.abort();
   if (painter_.isActive()) painter_.end();
-  RemovePartialPdf();
+  if (spool_) {
+    DropSpoolFile();
+  } else {
+    RemovePartialPdf();
+  }
+}
+
+// Qt's own printer engine sends whatever was drawn when the painter ends,
+// aborted or not: with an output file it only writes that file.
+void QtPrintCanvas::OpenSpoolFile() {
+  // No ".pdf" ending: that would turn the printer into a PDF writer.
+  spool_ = std::make_unique<QTemporaryFile>(QDir::tempPath() +
+                                            QStringLiteral("/quillon-job-XXXXXX"));
+  if (!spool_->open()) {
+    spool_.reset();
+    throw EPrinterError("No spool file for the printout can be created");
+  }
+  spool_->close();
+  printer_.setOutputFileName(spool_->fileName());
+}
+
+void QtPrintCanvas::SubmitSpoolFile() {
+  const QString file = spool_->fileName();
+  printer_.setOutputFileName(QString());
+  try {
+    SubmitPrintJob(printer_.printerName(), file, printer_.docName(),
+                   printer_.pageLayout().pageSize().key());
+  } catch (...) {
+    spool_.reset();
+    throw;
+  }
+  spool_.reset();
+}
+
+void QtPrintCanvas::DropSpoolFile() {
+  if (!spool_) return;
+  printer_.setOutputFileName(QString());
+  spool_.reset();
 }
 
 void QtPrintCanvas::RemovePartialPdf() const {

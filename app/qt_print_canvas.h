@@ -1,16 +1,19 @@
 // The printer canvas of the message layout on a QPrinter: a QPainter in the
 // printer's device units, fonts in points, text placed by the top of its
-// cell as the layout expects.
+// cell as the layout expects. A document for a printer is drawn into a spool
+// file and submitted when it ends; an aborted one is dropped unsent.
 #pragma once
 
 #include <QColor>
 #include <QFont>
 #include <QPainter>
+#include <memory>
 #include <string>
 
 #include "rules/message_printing.h"
 
 class QPrinter;
+class QTemporaryFile;
 
 namespace quillon {
 
@@ -38,8 +41,12 @@ class QtPrintCanvas : public PrintCanvas {
  private:
   // A PDF file of an aborted document must not stay behind.
   void RemovePartialPdf() const;
+  void OpenSpoolFile();
+  void SubmitSpoolFile();
+  void DropSpoolFile();
 
   QPrinter& printer_;
+  std::unique_ptr<QTemporaryFile> spool_;
   QPainter painter_;
   QFont font_;
   QColor text_colour_;
