@@ -70,6 +70,7 @@ void QtMessagePrinter::PrintReceivedMessage(const PrintRequest& request) {
   if (!pdf_output_) EnsurePrinterSelected();
   // Choosing a printer brings its own resolution along.
   printer_->setResolution(kPrinterResolution);
+  last_printer_ = SelectedPrinter();
   last_outcome_ =
       form_.PrintMessage(*printer_, message_text_, request.subject,
                          request.from, request.to, request.date,

@@ -38,8 +38,10 @@ class QtMessagePrinter : public MessagePrinter {
   // The printer selected now (8-bit name); empty when printing to PDF.
   std::string SelectedPrinter() const;
   void SelectPrinter(const std::string& name);
-  // How the last printout ended.
+  // How the last printout ended, and the printer it was for (empty for a
+  // PDF file).
   PrintOutcome LastOutcome() const { return last_outcome_; }
+  const std::string& LastPrinter() const { return last_printer_; }
 
  private:
   void PutBodyIntoControl(const PrintRequest& request);
@@ -53,6 +55,7 @@ class QtMessagePrinter : public MessagePrinter {
   std::unique_ptr<QPrinter> printer_;
   bool pdf_output_ = false;
   PrintOutcome last_outcome_ = PrintOutcome::kPrinted;
+  std::string last_printer_;
 };
 
 }  // namespace quillon
