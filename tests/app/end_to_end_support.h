@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -27,6 +28,7 @@
 #include "platform/file_handle.h"
 #include "store/message_names.h"
 #include "store/message_store.h"
+#include "store/record_bytes.h"
 #include "tests/support/tool_run.h"
 
 extern char** environ;
@@ -113,11 +115,23 @@ inline std::string OnDisk(const std::string& data_dir, std::string stored_name) 
   return data_dir + "/" + stored_name;
 }
 
-// Every data record of the message index, in record order.
+// Data records in the message index file, the header's count aside.
+inline int RecordsInIndexFile(const std::string& data_dir) {
+  const std::string index = ReadWholeFile(data_dir + "/" + kMessagesFileName);
+  const std::size_t records = index.size() / MessageRecord::kSize;
+  return records > 0 ? static_cast<int>(records) - 1 : 0;
+}
+
+// The data records of the message index that its header counts (those
+// the main application reads), in record order.
 inline std::vector<StoredMessage> ReadStoredMessages(const std::string& data_dir) {
   std::vector<StoredMessage> messages;
   const std::string index = ReadWholeFile(data_dir + "/" + kMessagesFileName);
-  const std::size_t records = index.size() / MessageRecord::kSize;
+  if (index.size() < MessageRecord::kSize) return messages;
+  const int counted = GetInt32(index, MessageIndexHeader::kRecordCountOffset);
+  const std::size_t records =
+      std::min<std::size_t>(index.size() / MessageRecord::kSize,
+                            static_cast<std::size_t>(std::max(counted, 0)) + 1);
   for (std::size_t number = 1; number < records; ++number) {
     StoredMessage stored;
     stored.record_number = static_cast<int>(number);

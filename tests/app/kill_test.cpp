@@ -9,9 +9,9 @@
 // The points are found without timing: the test watches the store (inotify)
 // and kills when the n-th message file is created (the file still being
 // written), when it is closed after writing (its index record not yet
-// appended), or when the n-th index record has been appended (after the
-// last one the run is deleting on the server), plus one kill right after
-// the program has started.
+// appended), when the n-th index record has been appended, or when its
+// folder index entry has been written (after the last one the run is
+// deleting on the server), plus one kill right after the program started.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -49,7 +49,7 @@ constexpr char kAddress[] = "kim@quillon.test";
 constexpr int kMessages = 20;
 constexpr int kBodyLines = 1500;  // about 100 KB a message: a run of some length
 
-enum class When { kAtStart, kFileCreated, kFileWritten, kRecordStored };
+enum class When { kAtStart, kFileCreated, kFileWritten, kRecordStored, kEntryStored };
 
 struct KillPoint {
   When when;
@@ -60,6 +60,7 @@ struct KillPoint {
       case When::kFileCreated: return "as message file " + std::to_string(nth) + " is created";
       case When::kFileWritten: return "after message file " + std::to_string(nth) + " is written";
       case When::kRecordStored: return "after index record " + std::to_string(nth) + " is stored";
+      case When::kEntryStored: return "after folder index entry " + std::to_string(nth) + " is stored";
     }
     return {};
   }
@@ -69,7 +70,7 @@ const std::vector<KillPoint> kKillPoints = {
     {When::kAtStart, 0},         {When::kFileCreated, 1},  {When::kFileWritten, 1},
     {When::kFileCreated, 8},     {When::kFileWritten, 13}, {When::kRecordStored, 10},
     {When::kFileCreated, kMessages}, {When::kFileWritten, kMessages},
-    {When::kRecordStored, kMessages}};
+    {When::kRecordStored, kMessages}, {When::kEntryStored, kMessages}};
 
 // Watches In/ for message files ("*.eml") being created and closed after
 // writing, and the message index for the records appended to it.
@@ -77,7 +78,8 @@ class MessageFileWatch {
  public:
   explicit MessageFileWatch(const std::string& data_dir)
       : inotify_(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK)),
-        index_path_(data_dir + "/" + kMessagesFileName) {
+        index_path_(data_dir + "/" + kMessagesFileName),
+        folder_index_path_(data_dir + "/" + kFolderIndexFileName) {
     if (inotify_.IsOpen()) {
       files_watch_ = ::inotify_add_watch(inotify_.Get(), (data_dir + "/In").c_str(),
                                          IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE);
@@ -112,6 +114,7 @@ class MessageFileWatch {
   int Count(When when) const {
     if (when == When::kFileCreated) return created_;
     if (when == When::kRecordStored) return records_;
+    if (when == When::kEntryStored) return entries_;
     return written_;
   }
   void ReadEvents() {
@@ -129,6 +132,13 @@ class MessageFileWatch {
           if (!error && size >= MessageRecord::kSize) {
             records_ = static_cast<int>(size / MessageRecord::kSize) - 1;
           }
+        } else if (event->wd == index_watch_ && name == kFolderIndexFileName) {
+          std::error_code error;
+          const auto size = fs::file_size(folder_index_path_, error);
+          // Entry k of the folder index belongs to data record k.
+          if (!error && size >= FolderIndexEntry::kSize) {
+            entries_ = static_cast<int>(size / FolderIndexEntry::kSize) - 1;
+          }
         } else if (name.size() > 4 && name.compare(name.size() - 4, 4, ".eml") == 0) {
           if (event->mask & (IN_CREATE | IN_MOVED_TO)) ++created_;
           if (event->mask & (IN_CLOSE_WRITE | IN_MOVED_TO)) ++written_;
@@ -140,17 +150,23 @@ class MessageFileWatch {
 
   FileHandle inotify_;
   std::string index_path_;
+  std::string folder_index_path_;
   int files_watch_ = -1;
   int index_watch_ = -1;
   int created_ = 0;
   int written_ = 0;
   int records_ = 0;
+  int entries_ = 0;
 };
 
 struct KillOutcome {
   std::string point;
   bool killed = false;  // false: the run ended before the point
   int stored_before_rerun = 0;
+  // Written into the index file but not yet counted by its header: the
+  // next record takes that place.
+  int uncounted_records = 0;
+  int stored_after_rerun = 0;
   StoreCensus census;
   int left_on_server = 0;
 };
@@ -219,10 +235,14 @@ class KillTest : public ::testing::Test {
     outcome.killed = outcome.killed && !killed_end.exited;
     outcome.stored_before_rerun = static_cast<int>(
         test::ReadStoredMessages(runner.DataDirectory()).size());
+    outcome.uncounted_records =
+        test::RecordsInIndexFile(runner.DataDirectory()) - outcome.stored_before_rerun;
 
     const ProgramEnd end = runner.Run({runner.WriteParameters(Parameters(runner))});
     EXPECT_EQ(end.exit_code, 0) << end.output;
     outcome.census = test::TakeCensus(runner.DataDirectory(), mails);
+    outcome.stored_after_rerun = static_cast<int>(
+        test::ReadStoredMessages(runner.DataDirectory()).size());
     outcome.left_on_server = dovecot_->CountMessages(kUser);
     // The next point starts from the mailbox the normal run emptied.
     ExpectNothingLost(outcome, mails);
@@ -245,8 +265,8 @@ class KillTest : public ::testing::Test {
   }
 
   static void Report(const std::string& protocol, const std::vector<KillOutcome>& outcomes) {
-    std::cout << protocol << ": killed at | stored before the rerun | stored twice "
-              << "| message files without record\n";
+    std::cout << protocol << ": killed at | stored before the rerun | uncounted records "
+              << "| stored after it | stored twice | message files without record\n";
     for (const KillOutcome& outcome : outcomes) {
       int twice = 0;
       for (const auto& [number, copies] : outcome.census.complete_copies) {
@@ -254,7 +274,9 @@ class KillTest : public ::testing::Test {
       }
       std::cout << protocol << ": " << outcome.point
                 << (outcome.killed ? "" : " (run ended first)") << " | "
-                << outcome.stored_before_rerun << " | " << twice << " | "
+                << outcome.stored_before_rerun << " | " << outcome.uncounted_records << " | "
+                << outcome.stored_after_rerun
+                << " | " << twice << " | "
                 << outcome.census.message_files_without_record << "\n";
     }
   }
