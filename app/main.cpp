@@ -16,6 +16,8 @@
 #include "app/dbus_talker.h"
 #include "app/mail_address_dialog.h"
 #include "app/message_box.h"
+#include "app/print_preview_form.h"
+#include "app/qt_message_printer.h"
 #include "app/receive_status.h"
 #include "platform/data_dir.h"
 #include "platform/qt_pump.h"
@@ -101,6 +103,11 @@ int main(int argc, char* argv[]) {
   int exit_code = 0;
   {
     quillon::TReceiveStatus window(arguments);
+    // The print window of the print rules; it shows itself only while a
+    // message prints.
+    quillon::TPreViewForm print_window;
+    quillon::QtMessagePrinter printer(*window.MessageText, print_window);
+    window.SetPrinter(&printer);
     const int show_state =
         quillon::DisplayAvailable() ? quillon::StartShowState() : 0;  // hidden
     window.ShowAtStart(show_state);

@@ -84,7 +84,9 @@ TRetrievalDriver::TRetrievalDriver(TmsRemotePOP& eMail, TImap4Client& IC,
 
 int TRetrievalDriver::ExitCode() const {
   if (failed_) return kExitRunFailed;
-  if (left_early_ || CurrentRunState().CancelRequested) return kExitCancelled;
+  // Skip! in an IMAP4 run sets the flag but stops nothing: the run is whole.
+  const bool cancelled = CurrentRunState().CancelRequested && !IsImapAccount();
+  if (left_early_ || cancelled) return kExitCancelled;
   if (connection_failed_) return kExitConnectionFailed;
   return kExitNormal;
 }

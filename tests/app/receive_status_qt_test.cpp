@@ -26,6 +26,7 @@
 #include "store/account_record.h"
 #include "store/user_record.h"
 #include "tests/app/qt_test_application.h"
+#include "tests/support/recording_talker.h"
 #include "tests/support/scripted_server.h"
 
 namespace quillon {
@@ -268,6 +269,55 @@ TEST_F(StatusWindowTest, StoredPlacementIsRestoredAtCreation) {
   Create({WriteParameters(1)});
   EXPECT_EQ(window_->pos(), QPoint(50, 60));
   EXPECT_EQ(window_->size(), QSize(500, 100));
+}
+
+// A run whose server refuses the connection gets to its normal end with
+// the status of an unreachable server; the window then still closes.
+TEST_F(StatusWindowTest, RefusedConnectionEndsTheRunWithItsOwnStatus) {
+  WriteAccountAndUser(1, 1, "anna@example.org");
+  WriteFile("run.ini", "[Login]\nHost=127.0.0.1\nUser=anna\nPassword=pw\nPort=" +
+                           std::to_string(refusing_.Port()) +
+                           "\n[UserInfo]\nAccount=1\n");
+  test::RecordingTalker talker;
+  InstallTalker(&talker);
+  Create({Path("run.ini")});
+  const bool closed = PumpUntilClosed();
+  InstallTalker(nullptr);
+  ASSERT_TRUE(closed);
+  EXPECT_EQ(window_->ExitCode(), kExitConnectionFailed);
+  EXPECT_EQ(talker.commands,
+            (std::vector<std::string>{"RecvStart:anna@example.org",
+                                      "RecvStop:anna@example.org",
+                                      "RecvStop:anna@example.org"}));
+  EXPECT_TRUE(boxes_.empty());
+}
+
+// A Cancel pressed before the start timer fired stops the run before it
+// announces or connects anything.
+TEST_F(StatusWindowTest, CancelBeforeTheStartStopsTheRun) {
+  WriteAccountAndUser(1, 1, "anna@example.org");
+  test::RecordingTalker talker;
+  InstallTalker(&talker);
+  Create({WriteParameters(1)});
+  window_->Button1->click();
+  const bool closed = PumpUntilClosed();
+  InstallTalker(nullptr);
+  ASSERT_TRUE(closed);
+  EXPECT_TRUE(talker.commands.empty());
+  EXPECT_EQ(window_->ExitCode(), kExitCancelled);
+  EXPECT_FALSE(fs::exists(Path("run.ini")));
+}
+
+TEST_F(StatusWindowTest, HiddenRunWritesItsErrorToStandardError) {
+  WriteFile(kAccountsFileName, "");  // the account cannot be read
+  ::testing::internal::CaptureStderr();
+  Create({WriteParameters(4)}, 7);
+  const bool closed = PumpUntilClosed();
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(closed);
+  EXPECT_TRUE(boxes_.empty());
+  EXPECT_NE(errors.find("quillon: Error: "), std::string::npos) << errors;
+  EXPECT_EQ(window_->ExitCode(), kExitRunFailed);
 }
 
 // Both buttons close a client's connection; its cancel notification sets
