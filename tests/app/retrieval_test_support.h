@@ -64,7 +64,7 @@ class RecordingRunView final : public RetrievalView {
 };
 
 // What the received-message step saw of one message.
-struct StoredMessage {
+struct StepMessage {
   std::string subject;
   std::string message_id;  // the run's CurrentMessageId
   int size = 0;            // the run's CurrentMessageSize
@@ -246,7 +246,7 @@ class RetrievalTest : public ::testing::Test {
   }
   std::vector<std::string> Subjects() const {
     std::vector<std::string> subjects;
-    for (const StoredMessage& message : stored) subjects.push_back(message.subject);
+    for (const StepMessage& message : stored) subjects.push_back(message.subject);
     return subjects;
   }
 
@@ -258,7 +258,7 @@ class RetrievalTest : public ::testing::Test {
   TmsMessage message;
   RecordingRunView view;
   TRetrievalDriver driver{pop, imap, message, view};
-  std::vector<StoredMessage> stored;
+  std::vector<StepMessage> stored;
   std::vector<int> exit_codes;
   // The server's dialogue each time the stored files were made durable.
   std::vector<std::vector<std::string>> sync_transcripts;
