@@ -49,7 +49,8 @@ fs::path MakeTemporaryDirectory(const char* stem) {
 }
 
 void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 double PeakMemoryMb() {
@@ -68,21 +69,26 @@ class MailboxWriter {
   std::string Message(int index) {
     const std::size_t content = Between(10 * 1024, 90 * 1024);
     std::string head = "From: Sender " + std::to_string(index % 50) + " <sender" +
-                       std::to_string(index % 50) + "@example.org>\r\n"
+                       std::to_string(index % 50) +
+                       "@example.org>\r\n"
                        "To: Jon <jon@example.org>, Ann <ann@example.org>\r\n"
                        "Cc: team@example.org\r\n"
-                       "Subject: " + Subject(index) + "\r\n"
+                       "Subject: " +
+                       Subject(index) +
+                       "\r\n"
                        "Date: Tue, 15 Nov 2022 08:12:31 +0000\r\n"
-                       "Message-ID: <" + std::to_string(index) + "@example.org>\r\n";
+                       "Message-ID: <" +
+                       std::to_string(index) + "@example.org>\r\n";
     switch (index % 4) {
       case 0:
         return head + "\r\n" + Text(content);
       case 1:
-        return head + "Mime-Version: 1.0\r\n"
-                      "Content-Type: multipart/alternative; boundary=\"ALT\"\r\n\r\n"
-                      "--ALT\r\nContent-Type: text/plain\r\n\r\n" + Text(content / 2) +
-               "--ALT\r\nContent-Type: text/html\r\n\r\n<html><body>" + Text(content / 2) +
-               "</body></html>\r\n--ALT--\r\n";
+        return head +
+               "Mime-Version: 1.0\r\n"
+               "Content-Type: multipart/alternative; boundary=\"ALT\"\r\n\r\n"
+               "--ALT\r\nContent-Type: text/plain\r\n\r\n" +
+               Text(content / 2) + "--ALT\r\nContent-Type: text/html\r\n\r\n<html><body>" +
+               Text(content / 2) + "</body></html>\r\n--ALT--\r\n";
       case 2:
         return head + Mixed({Binary("data.bin", content)});
       default:
@@ -96,13 +102,13 @@ class MailboxWriter {
     return std::uniform_int_distribution<std::size_t>(low, high)(random_);
   }
   static std::string Subject(int index) {
-    static const char* const kWords[] = {"report", "meeting", "invoice", "colour", "lunch",
-                                         "update", "photos", "question"};
+    static const char* const kWords[] = {"report", "meeting", "invoice", "colour",
+                                         "lunch",  "update",  "photos",  "question"};
     return std::string("About the ") + kWords[index % 8] + " " + std::to_string(index);
   }
   std::string Text(std::size_t size) {
-    static const char* const kWords[] = {"mail", "store", "rule", "folder", "message",
-                                         "reply", "the", "of", "and", "Quillon"};
+    static const char* const kWords[] = {"mail",  "store", "rule", "folder", "message",
+                                         "reply", "the",   "of",   "and",    "Quillon"};
     std::string text;
     std::string line;
     while (text.size() < size) {
@@ -134,8 +140,9 @@ class MailboxWriter {
     return "Content-Type: text/plain; name=\"" + name + "\"\r\n\r\n" + Text(size);
   }
   static std::string Mixed(const std::vector<std::string>& parts) {
-    std::string body = "Mime-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"MIX\"\r\n\r\n"
-                       "--MIX\r\nContent-Type: text/plain\r\n\r\nSee the attachments.\r\n";
+    std::string body =
+        "Mime-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"MIX\"\r\n\r\n"
+        "--MIX\r\nContent-Type: text/plain\r\n\r\nSee the attachments.\r\n";
     for (const std::string& part : parts) body += "--MIX\r\n" + part;
     return body + "--MIX--\r\n";
   }
@@ -181,8 +188,8 @@ const Mailbox& SharedMailbox() {
 // ---- the store and the run ----
 
 RuleRecord NonMatchingRule(int index) {
-  static const char* const kFields[] = {"SUBJECT", "SENDER", "RECEIVER", "[MESSAGE TEXT]",
-                                        "X-Mailer", "Message-ID"};
+  static const char* const kFields[] = {"SUBJECT",        "SENDER",   "RECEIVER",
+                                        "[MESSAGE TEXT]", "X-Mailer", "Message-ID"};
   RuleRecord rule;
   rule.RuleId = 100 + index;
   rule.UserId = kUserId;
@@ -340,7 +347,8 @@ void BM_ReceiveMailbox(benchmark::State& state) {
   state.counters["avg_msg_KB"] = static_cast<double>(mailbox.total_bytes) / kMailboxSize / 1024.0;
   state.counters["largest_msg_KB"] = static_cast<double>(mailbox.largest_bytes) / 1024.0;
   state.counters["peak_MB"] = PeakMemoryMb();
-  state.counters["peak_limit_MB"] = 4.0 * static_cast<double>(mailbox.largest_bytes) / 1048576.0 + 50;
+  state.counters["peak_limit_MB"] =
+      4.0 * static_cast<double>(mailbox.largest_bytes) / 1048576.0 + 50;
 }
 BENCHMARK(BM_ReceiveMailbox)
     ->Arg(0)
@@ -362,7 +370,8 @@ void BM_ReceiveIntoFilledIndex(benchmark::State& state) {
     total.wall += time.wall;
     total.cpu += time.cpu;
   }
-  const double messages = static_cast<double>(state.iterations()) * static_cast<double>(files.size());
+  const double messages =
+      static_cast<double>(state.iterations()) * static_cast<double>(files.size());
   state.SetItemsProcessed(static_cast<std::int64_t>(messages));
   state.counters["us_per_msg"] = total.wall / messages * 1e6;
   state.counters["cpu_us_per_msg"] = total.cpu / messages * 1e6;

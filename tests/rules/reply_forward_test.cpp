@@ -7,6 +7,7 @@
 #include <fstream>
 #include <memory>
 
+#include "platform/text.h"
 #include "store/address_record.h"
 #include "tests/rules/received_message_support.h"
 #include "tests/support/scripted_server.h"
@@ -132,9 +133,9 @@ TEST_F(ReplyForwardTest, ReplyGoesToTheSenderAsComposed) {
             "Thanks.\r\n"
             "Away until Monday.\r\n"
             "\r\n");
-  EXPECT_EQ(view_.texts, (std::vector<std::string>{
-                             "[Scanning filters...]", "[Applying filterrule Away...]",
-                             "Replying: A question", "[Saving message...]", ""}));
+  EXPECT_EQ(view_.texts,
+            (std::vector<std::string>{"[Scanning filters...]", "[Applying filterrule Away...]",
+                                      "Replying: A question", "[Saving message...]", ""}));
   ASSERT_EQ(StoredRecords().size(), 1u);
   EXPECT_EQ(StoredRecords()[0].FolderId, kWorkFolder);
 }
@@ -190,11 +191,11 @@ TEST_F(ReplyForwardTest, TwoRepliesGoEachOnlyToItsOwnSender) {
   const SplitMessage second = Split(messages[1].data);
   EXPECT_EQ(second.headers[1], "To:       Tom <tom@example.com>");
   EXPECT_EQ(second.headers[4], "Local-Message: 2");
-  EXPECT_EQ(FieldNames(second.headers),
-            (std::vector<std::string>{"From", "To", "Organization", "Reply-To", "Local-Message",
-                                      "QVN-Auto", "Auto-Submitted", "X-mailer", "Subject",
-                                      "Mime-Version", "Content-Type",
-                                      "Content-Transfer-Encoding"}));
+  EXPECT_EQ(
+      FieldNames(second.headers),
+      (std::vector<std::string>{"From", "To", "Organization", "Reply-To", "Local-Message",
+                                "QVN-Auto", "Auto-Submitted", "X-mailer", "Subject", "Mime-Version",
+                                "Content-Type", "Content-Transfer-Encoding"}));
 }
 
 TEST_F(ReplyForwardTest, MissingReplyTextSendsNoReplyAndTheMessageIsStored) {
@@ -267,8 +268,9 @@ TEST_F(ReplyForwardTest, MessageWithoutSenderAddressGetsNoReply) {
 
 TEST_F(ReplyForwardTest, AutoSubmittedNoAndOrdinaryPrecedenceStillGetAReply) {
   WriteRules({ReplyRule("question")});
-  Receive("From: sue@example.org\nAuto-Submitted: no\nPrecedence: first-class\n"
-          "Subject: A question\n\nx\n");
+  Receive(
+      "From: sue@example.org\nAuto-Submitted: no\nPrecedence: first-class\n"
+      "Subject: A question\n\nx\n");
   Process();
   EXPECT_EQ(Delivered(1)[0].recipients, (std::vector<std::string>{"sue@example.org"}));
 }
@@ -325,11 +327,12 @@ TEST_F(ReplyForwardTest, GroupForwardGoesToTheMembersAsBccInBookOrder) {
 
 TEST_F(ReplyForwardTest, ForwardKeepsTheAttachments) {
   WriteRules({ForwardRule("Files")});
-  Receive("From: Sue <sue@example.org>\nSubject: Files\nMime-Version: 1.0\n"
-          "Content-Type: multipart/mixed; boundary=\"B1\"\n\n"
-          "--B1\nContent-Type: text/plain\n\nsee file\n"
-          "--B1\nContent-Type: application/octet-stream; name=\"a.bin\"\n"
-          "Content-Transfer-Encoding: base64\n\nAAEC/w==\n--B1--\n");
+  Receive(
+      "From: Sue <sue@example.org>\nSubject: Files\nMime-Version: 1.0\n"
+      "Content-Type: multipart/mixed; boundary=\"B1\"\n\n"
+      "--B1\nContent-Type: text/plain\n\nsee file\n"
+      "--B1\nContent-Type: application/octet-stream; name=\"a.bin\"\n"
+      "Content-Transfer-Encoding: base64\n\nAAEC/w==\n--B1--\n");
   Process();
   TmsMessage forward;
   TMemoryStream stream;
@@ -345,16 +348,19 @@ TEST_F(ReplyForwardTest, ForwardKeepsTheAttachments) {
 
 TEST_F(ReplyForwardTest, ThirdForwardHopIsTheLast) {
   WriteRules({ForwardRule("hop")});
-  Receive("From: sue@example.org\nQVN-Auto: QVN4-FORWARD\nqvn-auto:  qvn4-forward \n"
-          "Subject: hop two\n\nx\n");
+  Receive(
+      "From: sue@example.org\nQVN-Auto: QVN4-FORWARD\nqvn-auto:  qvn4-forward \n"
+      "Subject: hop two\n\nx\n");
   Process();
   const SplitMessage third = Split(Delivered(1)[0].data);
-  int marks = 0;
-  for (const std::string& line : third.headers) marks += line.starts_with("QVN-Auto:") || line.starts_with("qvn-auto:");
-  EXPECT_EQ(marks, 3);
+  const std::vector<std::string> names = FieldNames(third.headers);
+  EXPECT_EQ(std::count_if(names.begin(), names.end(),
+                          [](const std::string& name) { return SameText(name, "QVN-Auto"); }),
+            3);
 
-  Receive("From: sue@example.org\nQVN-Auto: QVN4-FORWARD\nQVN-Auto: QVN4-FORWARD\n"
-          "QVN-Auto: QVN4-FORWARD\nSubject: hop three\n\nx\n");
+  Receive(
+      "From: sue@example.org\nQVN-Auto: QVN4-FORWARD\nQVN-Auto: QVN4-FORWARD\n"
+      "QVN-Auto: QVN4-FORWARD\nSubject: hop three\n\nx\n");
   Process();
   Delivered(1);
   EXPECT_EQ(view_.texts[view_.texts.size() - 3], "Forwarding: hop three");
@@ -368,8 +374,9 @@ TEST_F(ReplyForwardTest, LineBreaksInCopiedValuesNeverStartHeaderLines) {
   CurrentAccount().ReplyToAddress = "r@acct.example\nX-Injected: 1";
   WriteRules({ReplyAndForwardRule("question")});
   // The display name decodes to text with CR LF in it.
-  Receive("From: =?iso-8859-1?Q?Sue=0D=0ABcc:_evil@example.com?= <sue@example.org>\n"
-          "Subject: =?iso-8859-1?Q?A_question=0D=0AX-Injected:_2?=\n\nx\n");
+  Receive(
+      "From: =?iso-8859-1?Q?Sue=0D=0ABcc:_evil@example.com?= <sue@example.org>\n"
+      "Subject: =?iso-8859-1?Q?A_question=0D=0AX-Injected:_2?=\n\nx\n");
   Process();
   const auto messages = Delivered(2);
   EXPECT_EQ(messages[0].recipients, (std::vector<std::string>{"sue@example.org"}));
@@ -412,10 +419,10 @@ TEST_F(ReplyForwardTest, UnreachableServerNeverEndsProcessing) {
   WriteRules({rule});
   Receive(kQuestion);
   Process();
-  EXPECT_EQ(view_.texts, (std::vector<std::string>{
-                             "[Scanning filters...]", "[Applying filterrule Away...]",
-                             "Replying: A question", "Forwarding: A question",
-                             "Color Coding: A question", "[Saving message...]", ""}));
+  EXPECT_EQ(view_.texts,
+            (std::vector<std::string>{"[Scanning filters...]", "[Applying filterrule Away...]",
+                                      "Replying: A question", "Forwarding: A question",
+                                      "Color Coding: A question", "[Saving message...]", ""}));
   ASSERT_EQ(StoredRecords().size(), 1u);
   EXPECT_EQ(StoredRecords()[0].ColourCode, 2);
   EXPECT_EQ(talker_.commands, (std::vector<std::string>{"MessNew:20|1|1"}));
