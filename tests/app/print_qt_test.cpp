@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QFont>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPrinter>
@@ -14,6 +15,7 @@
 #include <QTextEdit>
 #include <QToolButton>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +23,7 @@
 #include "app/print_preview_form.h"
 #include "app/qt_message_printer.h"
 #include "app/rich_text_print_body.h"
+#include "platform/date_text.h"
 #include "platform/message_pump.h"
 #include "tests/app/qt_test_application.h"
 #include "tests/support/pdf_text.h"
@@ -106,11 +109,45 @@ TEST_F(PrintQtTest, HeaderBlockAndBodyArePrinted) {
     EXPECT_GT(at, previous) << label << " out of order";
     previous = at;
   }
+  // The page header comes first: the time of printing.
+  EXPECT_EQ(page.rfind(ShortDateText(NowDateTime()), 0), 0u) << page;
   EXPECT_GT(page.find("Hello Bob,"), previous);
   EXPECT_GT(page.find("the figures are in."), page.find("Hello Bob,"));
   EXPECT_EQ(page.find("Attached:"), std::string::npos);
   EXPECT_FALSE(LineWith(page, "< 1 >").empty());
   EXPECT_FALSE(LineWith(page, "QVN Pro 4.0").empty());
+}
+
+// Pixels of the first page rendered at a low resolution (pdftoppm, PPM).
+std::vector<unsigned char> RenderedPixels(const std::string& pdf) {
+  const std::string image = pdf + "-page";
+  test::RunShell("pdftoppm -r 60 -f 1 -l 1 -singlefile '" + pdf + "' '" +
+                 image + "'");
+  std::ifstream in(image + ".ppm", std::ios::binary);
+  std::string magic;
+  int width = 0, height = 0, depth = 0;
+  in >> magic >> width >> height >> depth;
+  in.get();
+  if (magic != "P6" || width <= 0 || height <= 0) return {};
+  std::vector<unsigned char> pixels(static_cast<std::size_t>(width) * height * 3);
+  in.read(reinterpret_cast<char*>(pixels.data()),
+          static_cast<std::streamsize>(pixels.size()));
+  return pixels;
+}
+
+TEST_F(PrintQtTest, FrameTextsPrintBlueRulesBlack) {
+  printer_.PrintReceivedMessage(Request({"Body text in black"}));
+  const std::vector<unsigned char> pixels = RenderedPixels(pdf_);
+  ASSERT_FALSE(pixels.empty());
+  int blue = 0;
+  int black = 0;
+  for (std::size_t i = 0; i + 2 < pixels.size(); i += 3) {
+    const int r = pixels[i], g = pixels[i + 1], b = pixels[i + 2];
+    if (b > 200 && r < 100 && g < 100) ++blue;
+    if (r < 80 && g < 80 && b < 80) ++black;
+  }
+  EXPECT_GT(blue, 20);
+  EXPECT_GT(black, 20);
 }
 
 TEST_F(PrintQtTest, AttachmentsPrintTheirFileNames) {
@@ -260,6 +297,18 @@ TEST_F(RichTextBodyTest, LinesAreTheControlsWrappedLines) {
   EXPECT_EQ(body.LineText(paragraph_lines + 1), "last");
   // The control itself was not touched.
   EXPECT_EQ(control_.textCursor().position(), 0);
+}
+
+TEST_F(RichTextBodyTest, PlainTextTakesTheControlsFont) {
+  control_.setFont(QFont(QStringLiteral("Liberation Mono"), 11));
+  control_.setPlainText(QStringLiteral("ab"));
+  const RichTextPrintBody body(control_);
+  const PrintFont font = body.ControlFont();
+  EXPECT_EQ(font.name, "Liberation Mono");
+  EXPECT_DOUBLE_EQ(font.size, 11);
+  EXPECT_FALSE(font.bold);
+  EXPECT_EQ(font.colour, 0u);  // the palette's text colour
+  EXPECT_EQ(body.CharacterFont(0, 1), font);
 }
 
 TEST_F(RichTextBodyTest, CharacterFormatsAndParagraphs) {
