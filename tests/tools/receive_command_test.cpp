@@ -25,7 +25,7 @@ std::string Description(const std::string& reply_text) {
                  {{"Id", 2}, {"UserName", "Kim"}}}},
       {"accounts",
        {{{"Id", 3}, {"UserId", 1}, {"EMailAddress", "jon@example.org"},
-         {"SenderName", "Jon Doe"}, {"SmtpHost", "192.0.2.1"}, {"SmtpTimeOut", 20}},
+         {"SenderName", "Jon Doe"}, {"SmtpHost", "127.0.0.1:1"}, {"SmtpTimeOut", 20}},
         {{"Id", 4}, {"UserId", 2}, {"EMailAddress", "kim@example.org"}}}},
       {"folders",
        {{{"FolderId", 10}, {"UserId", 1}, {"AccountId", 3}, {"FolderName", "Inbox"},
