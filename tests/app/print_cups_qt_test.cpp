@@ -98,7 +98,7 @@ class PrintCupsTest : public ::testing::Test {
     since_ = fs::file_time_type::clock::now();
   }
   void TearDown() override {
-    for (const fs::path& file : CupsServer::PdfsSince(since_)) fs::remove(file);
+    for (const fs::path& file : printed_) fs::remove(file);
   }
 
   static PrintRequest Request(const std::string& subject) {
@@ -120,19 +120,29 @@ class PrintCupsTest : public ::testing::Test {
     return count;
   }
 
-  // The text of the one PDF the job produced.
-  std::string PrintedText() {
-    const fs::path pdf = environment->Cups().WaitForPdf(since_, kJobLimit);
-    if (pdf.empty()) return {};
+  static std::string TextOf(const fs::path& pdf) {
     std::string text;
     for (const std::string& page : test::PdfPages(pdf.string())) text += page;
     return text;
+  }
+
+  // The text of the PDF printed for the message with this subject (each
+  // test prints its own subject).
+  std::string PrintedText(const std::string& subject) {
+    const fs::path pdf = environment->Cups().WaitForPdf(
+        since_, kJobLimit, [&subject](const fs::path& file) {
+          return TextOf(file).find("Subject: " + subject) != std::string::npos;
+        });
+    if (pdf.empty()) return {};
+    printed_.push_back(pdf);
+    return TextOf(pdf);
   }
 
   std::unique_ptr<QTextEdit> message_text_;
   std::unique_ptr<TPreViewForm> form_;
   std::unique_ptr<QtMessagePrinter> printer_;
   fs::file_time_type since_;
+  std::vector<fs::path> printed_;
 };
 
 TEST_F(PrintCupsTest, StartsOnTheDefaultPrinter) {
@@ -150,7 +160,7 @@ TEST_F(PrintCupsTest, PrinterNamedByTheRuleGetsTheJobThenTheSelectionReturns) {
   EXPECT_EQ(JobsOn(kOffice), office_jobs + 1);
   EXPECT_EQ(JobsOn(kDefault), default_jobs);
   EXPECT_EQ(printer_->SelectedPrinter(), kDefault);
-  const std::string text = PrintedText();
+  const std::string text = PrintedText("Printed by name");
   ASSERT_FALSE(text.empty()) << "no PDF in " << CupsServer::PdfDirectory()
                              << "\n" << environment->Cups().LogText();
   EXPECT_NE(text.find("To: Bob Jones <bob@example.org>"), std::string::npos) << text;
@@ -172,7 +182,7 @@ TEST_F(PrintCupsTest, NameIsComparedExactly) {
   // Not found: the selected printer prints.
   EXPECT_EQ(JobsOn(kOffice), office_jobs);
   EXPECT_EQ(JobsOn(kDefault), default_jobs + 1);
-  EXPECT_NE(PrintedText().find("Subject: Name in other case"), std::string::npos);
+  EXPECT_FALSE(PrintedText("Name in other case").empty());
 }
 
 TEST_F(PrintCupsTest, DefaultPrinterChosenAndKeptAfterwards) {
@@ -183,8 +193,7 @@ TEST_F(PrintCupsTest, DefaultPrinterChosenAndKeptAfterwards) {
   EXPECT_EQ(JobsOn(kDefault), default_jobs + 1);
   EXPECT_EQ(JobsOn(kOffice), office_jobs);
   EXPECT_EQ(printer_->SelectedPrinter(), kDefault);
-  EXPECT_NE(PrintedText().find("Subject: Printed on the default"),
-            std::string::npos);
+  EXPECT_FALSE(PrintedText("Printed on the default").empty());
 }
 
 TEST_F(PrintCupsTest, CancelledPrintoutSendsNoJob) {
@@ -194,7 +203,9 @@ TEST_F(PrintCupsTest, CancelledPrintoutSendsNoJob) {
   EXPECT_EQ(printer_->LastOutcome(), PrintOutcome::kCancelled);
   EXPECT_EQ(environment->Cups().Jobs(), jobs_before);
   ASSERT_TRUE(environment->Cups().WaitUntilIdle(kJobLimit));
-  EXPECT_TRUE(CupsServer::PdfsSince(since_).empty());
+  for (const fs::path& file : CupsServer::PdfsSince(since_)) {
+    EXPECT_EQ(TextOf(file).find("Subject: Cancelled"), std::string::npos);
+  }
 }
 
 TEST_F(PrintCupsTest, RefusedDocumentIsAPrinterError) {

@@ -190,6 +190,17 @@ TEST_F(PrintQtTest, LongBodyTakesTwoPagesEachWithItsFooter) {
   EXPECT_NE(pages[1].find("Body line 90\n"), std::string::npos);
 }
 
+TEST_F(PrintQtTest, MarginsAreInUnitsOfThePrintersResolution) {
+  printer_.PrintReceivedMessage(Request({"Leftmost"}));
+  QPrinter same_kind(QPrinter::HighResolution);
+  same_kind.setOutputFormat(QPrinter::PdfFormat);
+  const double printable_left = same_kind.pageLayout().paintRectPoints().left();
+  const double left_margin_points =
+      kPrintLeftMargin * 72.0 / kPrinterResolution;
+  EXPECT_NEAR(FindWord(PdfWords(pdf_), "Leftmost").x_min,
+              printable_left + left_margin_points, 0.75);
+}
+
 TEST_F(PrintQtTest, TabPrintsAsFiveBlanks) {
   printer_.PrintReceivedMessage(Request({"X\tTabbed", "X     Blanked"}));
   const std::vector<PdfWord> words = PdfWords(pdf_);

@@ -261,8 +261,9 @@ std::vector<fs::path> CupsServer::PdfsSince(fs::file_time_type since) {
   return files;
 }
 
-fs::path CupsServer::WaitForPdf(fs::file_time_type since,
-                                std::chrono::seconds limit) const {
+fs::path CupsServer::WaitForPdf(
+    fs::file_time_type since, std::chrono::seconds limit,
+    const std::function<bool(const fs::path&)>& wanted) const {
   fs::path found;
   WaitFor(
       [&] {
@@ -270,9 +271,13 @@ fs::path CupsServer::WaitForPdf(fs::file_time_type since,
         if (!RunClient("lpstat -o", exit_code).empty() || exit_code != 0) {
           return false;
         }
-        const std::vector<fs::path> files = PdfsSince(since);
-        if (!files.empty()) found = files.front();
-        return !files.empty();
+        for (const fs::path& file : PdfsSince(since)) {
+          if (wanted(file)) {
+            found = file;
+            return true;
+          }
+        }
+        return false;
       },
       limit);
   return found;

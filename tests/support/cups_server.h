@@ -2,8 +2,8 @@
 // configuration, spool, cache, state and logs in a temporary directory,
 // reached through its own local socket (clients find it by CUPS_SERVER),
 // with cups-pdf printers. cups-pdf writes each job as a PDF into the job
-// owner's ~/PDF (its system configuration); tests look for the files
-// written there since a point in time and remove them.
+// owner's ~/PDF (its system configuration); tests look there for the files
+// of their own jobs and remove them.
 //
 //   CupsServer cups;                      // throws when cupsd cannot start
 //   cups.AddPdfPrinter("Office");
@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,9 +55,11 @@ class CupsServer {
   static std::vector<std::filesystem::path> PdfsSince(
       std::filesystem::file_time_type since);
   // Waits for the scheduler to finish its jobs and for a PDF written since
-  // `since`; empty at the deadline.
-  std::filesystem::path WaitForPdf(std::filesystem::file_time_type since,
-                                   std::chrono::seconds limit) const;
+  // `since` that `wanted` accepts (other test programs may print into the
+  // same directory at the same time); empty at the deadline.
+  std::filesystem::path WaitForPdf(
+      std::filesystem::file_time_type since, std::chrono::seconds limit,
+      const std::function<bool(const std::filesystem::path&)>& wanted) const;
 
   // The scheduler's error log so far (for failure messages).
   std::string LogText() const;
