@@ -82,11 +82,18 @@ TEST_F(RetrievalTest, ImapRunStoresListsAndDeletesTheWholeInbox) {
       .Send("A7 OK");
   Logout(script, "A8");
   StartImap(script);
+  // How many messages the mailbox holds while each one is stored.
+  std::vector<int> held;
+  driver.ProcessReceivedMessage = [&] {
+    held.push_back(imap.CurrentMailbox().Count());
+    RecordStep();
+  };
 
   EXPECT_EQ(driver.RunRetrieval(), RetrievalEnd::kNormal);
   EXPECT_EQ(Finish(), "");
 
   EXPECT_EQ(Subjects(), (Lines{"Message 1", "Message 2", "Message 3"}));
+  EXPECT_EQ(held, (std::vector<int>{1, 1, 1}));
   // The driver never sets the Message-ID of an IMAP4 message.
   EXPECT_EQ(stored[0].message_id, "");
   EXPECT_EQ(view.counter_texts, (Lines{"1 of 3...", "2 of 3...", "3 of 3..."}));

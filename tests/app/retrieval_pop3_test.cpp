@@ -401,6 +401,50 @@ TEST_F(RetrievalTest, CancelDuringADeleteModeDownloadStopsTheLoopAndEndsNormally
   EXPECT_TRUE(sync_transcripts.empty());
 }
 
+TEST_F(RetrievalTest, SkipDuringAKeepModeDownloadStopsTheLoopWithoutTrimming) {
+  // The limit would trim, but the last download did not succeed.
+  CurrentRunState().MaxMessages = 1;
+  Pop3Dialogue dialogue;
+  dialogue.Login(2).Info(1, NumberedMail(1)).Info(0, NumberedMail(0));
+  dialogue.Info(0, NumberedMail(0));
+  dialogue.script.Expect("LIST 1").Send("+OK 1 300").Expect("RETR 1").Silence();
+  StartPop3(dialogue);
+  pop.OnTrace = [this](const std::string& line) {
+    if (line != "C: RETR 1") return;
+    CurrentPump().Post([this] {
+      // What Skip! does: the flags, then the client's cancel.
+      CurrentRunState().SkipRequested = true;
+      CurrentRunState().CancelRequested = false;
+      pop.Cancel();
+    });
+  };
+
+  EXPECT_EQ(driver.RunRetrieval(), RetrievalEnd::kNormal);
+  EXPECT_TRUE(stored.empty());
+  EXPECT_FALSE(std::filesystem::exists(Path("retrieved.txt")));
+  EXPECT_FALSE(Holds(server_->Transcript(), "C: DELE 1"));
+  EXPECT_EQ(exit_codes, (std::vector<int>{kExitCancelled}));
+}
+
+TEST_F(RetrievalTest, CancelWhileListModeReadsHeadersEndsEarly) {
+  RunState& run = CurrentRunState();
+  run.ListMode = true;
+  run.ListName = Path("list.txt");
+  WriteFile(run.ListName, "1\r\n0\r\n");
+  Pop3Dialogue dialogue;
+  dialogue.Login(2);
+  dialogue.script.Expect("LIST 2").Silence();
+  StartPop3(dialogue);
+  pop.OnTrace = [this](const std::string& line) {
+    if (line == "C: LIST 2") CurrentPump().Post([this] { pop.Cancel(); });
+  };
+
+  EXPECT_EQ(driver.RunRetrieval(), RetrievalEnd::kEarly);
+  EXPECT_TRUE(stored.empty());
+  EXPECT_TRUE(view.counter_texts.empty());
+  EXPECT_TRUE(exit_codes.empty());
+}
+
 TEST_F(RetrievalTest, CancelPressedBeforeTheRunStartedIsNotLost) {
   test::RefusingPort refusing;
   pop.SetServer(refusing.Address());
