@@ -50,6 +50,11 @@ void QtPrintCanvas::BeginDocument() {
   if (printer_.outputFormat() == QPrinter::NativeFormat) OpenSpoolFile();
   if (!painter_.begin(&printer_)) {
     DropSpoolFile();
+    if (printer_.outputFormat() == QPrinter::PdfFormat) {
+      throw EPrinterError("The PDF file \"" +
+                          QStringToAnsi(printer_.outputFileName()) +
+                          "\" cannot be written");
+    }
     throw EPrinterError("The printer \"" + QStringToAnsi(printer_.printerName()) +
                         "\" refused the document");
   }

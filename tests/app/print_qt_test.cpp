@@ -252,6 +252,20 @@ TEST_F(PrintQtTest, EachCharacterKeepsItsFont) {
   EXPECT_LT(FindWord(words, "heavy").x_max, FindWord(words, "fixed").x_min);
 }
 
+TEST_F(PrintQtTest, UnwritablePdfIsAPrinterError) {
+  const std::string pdf = directory_ + "/no such directory/message.pdf";
+  printer_.PrintToPdf(pdf);
+  try {
+    printer_.PrintReceivedMessage(Request({"line"}));
+    ADD_FAILURE() << "printed into " << pdf;
+  } catch (const EPrinterError& error) {
+    EXPECT_NE(std::string(error.what()).find(pdf), std::string::npos)
+        << error.what();
+  }
+  EXPECT_FALSE(form_.isVisible());
+  EXPECT_FALSE(std::filesystem::exists(pdf));
+}
+
 TEST_F(PrintQtTest, PrintWindowParts) {
   EXPECT_EQ(form_.windowTitle(), "Print service...");
   EXPECT_TRUE(form_.windowFlags() & Qt::WindowStaysOnTopHint);
