@@ -252,6 +252,9 @@ void TReceiveStatus::RunTheRetrieval() {
 
 void TReceiveStatus::Terminate(int exit_code) {
   exit_code_ = exit_code;
+  // The window does not close on this way out: a headless run says here
+  // what it showed.
+  if (!DisplayAvailable()) PrintWindowTexts();
   // The program ends when control is back in the event loop, before the
   // close timer could close the window.
   QCoreApplication::exit(exit_code);
