@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 
 #include "mail/header_values.h"
 #include "platform/data_dir.h"
@@ -373,6 +375,7 @@ void TRetrievalDriver::LoadRetrievedList() {
       std::filesystem::exists(run.RetrievedName)) {
     run.RetrievedList.LoadFromFile(run.RetrievedName);
   }
+  key_searches_ = 0;
   IndexRetrievedKeys();
 }
 
@@ -381,7 +384,6 @@ void TRetrievalDriver::IndexRetrievedKeys() {
   // key that itself holds "|" is found too. Built once per load: each
   // search is then one look-up, not a pass over the list.
   retrieved_keys_.clear();
-  key_searches_ = 0;
   for (const std::string& line : CurrentRunState().RetrievedList) {
     for (std::size_t bar = line.find('|'); bar != std::string::npos;
          bar = line.find('|', bar + 1)) {
