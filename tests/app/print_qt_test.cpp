@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cups_print_job.h"
 #include "app/print_preview_form.h"
 #include "app/qt_message_printer.h"
 #include "app/rich_text_print_body.h"
@@ -288,6 +289,70 @@ TEST_F(PrintQtTest, MeterRunsOverTheBodyLines) {
   EXPECT_EQ(form_.LMDMeter1->minimum(), 0);
   EXPECT_EQ(form_.LMDMeter1->maximum(), 6);
   EXPECT_EQ(form_.LMDMeter1->value(), 6);
+}
+
+// Handing a finished printout to the spooler, with a stand-in `lp` first on
+// the PATH that records its arguments and answers as told.
+class SubmitPrintJobTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/quillon-lp-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    directory_ = pattern;
+    const char* path = ::getenv("PATH");
+    saved_path_ = path != nullptr ? path : "";
+    ::setenv("PATH", (directory_ + ":" + saved_path_).c_str(), 1);
+  }
+  void TearDown() override {
+    ::setenv("PATH", saved_path_.c_str(), 1);
+    std::filesystem::remove_all(directory_);
+  }
+
+  void FakeLp(int exit_code, const std::string& answer) {
+    const std::string script = directory_ + "/lp";
+    std::ofstream(script) << "#!/bin/sh\n"
+                          << "for a in \"$@\"; do echo \"$a\"; done > '"
+                          << directory_ << "/arguments'\n"
+                          << "echo '" << answer << "' >&2\n"
+                          << "exit " << exit_code << "\n";
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+  }
+
+  std::vector<std::string> Arguments() const {
+    std::ifstream in(directory_ + "/arguments");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
+  std::string directory_;
+  std::string saved_path_;
+};
+
+TEST_F(SubmitPrintJobTest, AcceptedJobNamesPrinterTitleAndMedia) {
+  FakeLp(0, "request id is Office-7 (1 file(s))");
+  EXPECT_NO_THROW(SubmitPrintJob("Office", "/tmp/job", "QVN's Message printing", "A4"));
+  EXPECT_EQ(Arguments(),
+            (std::vector<std::string>{"-d", "Office", "-t", "QVN's Message printing",
+                                      "-o", "media=A4", "--", "/tmp/job"}));
+}
+
+TEST_F(SubmitPrintJobTest, RefusedJobIsAPrinterErrorWithTheAnswer) {
+  FakeLp(1, "lp: The printer or class does not exist.");
+  try {
+    SubmitPrintJob("Gone", "/tmp/job", "title", "Letter");
+    ADD_FAILURE() << "a refused job counted as submitted";
+  } catch (const EPrinterError& error) {
+    const std::string text = error.what();
+    EXPECT_NE(text.find("Gone"), std::string::npos) << text;
+    EXPECT_NE(text.find("The printer or class does not exist."), std::string::npos)
+        << text;
+  }
+}
+
+TEST_F(SubmitPrintJobTest, MissingSpoolerClientIsAPrinterError) {
+  ::setenv("PATH", directory_.c_str(), 1);  // no lp there
+  EXPECT_THROW(SubmitPrintJob("Office", "/tmp/job", "title", "A4"), EPrinterError);
 }
 
 // The body as the control lays it out at the printer's 590 pixels.
