@@ -282,18 +282,34 @@ class ProgramRunner {
     return path;
   }
 
+  // Sets `name` for the programs started from now on ("NAME=value").
+  void SetEnvironment(const std::string& name, const std::string& value) {
+    extra_environment_.push_back(name + "=" + value);
+  }
+
   // Starts the program without a display (it then runs hidden) and
   // returns its process id, -1 when it cannot be started.
   pid_t Start(const std::vector<std::string>& arguments) {
     environment_.clear();
+    auto overridden = [this](const std::string& text) {
+      for (const std::string& extra : extra_environment_) {
+        if (text.compare(0, extra.find('=') + 1, extra, 0, extra.find('=') + 1) == 0) {
+          return true;
+        }
+      }
+      return false;
+    };
     for (char** entry = environ; *entry != nullptr; ++entry) {
       const std::string text = *entry;
       if (text.rfind("DISPLAY=", 0) == 0 || text.rfind("WAYLAND_DISPLAY=", 0) == 0 ||
-          text.rfind("QUILLON_", 0) == 0 || text.rfind("QT_QPA_", 0) == 0) {
+          text.rfind("QUILLON_", 0) == 0 || text.rfind("QT_QPA_", 0) == 0 ||
+          overridden(text)) {
         continue;
       }
       environment_.push_back(text);
     }
+    environment_.insert(environment_.end(), extra_environment_.begin(),
+                        extra_environment_.end());
     environment_.push_back("QUILLON_DATA_DIR=" + data_);
     environment_.push_back("QUILLON_SHOW_STATE=1");
     output_path_ = directory_ + "/output-" + std::to_string(++runs_) + ".txt";
@@ -352,6 +368,7 @@ class ProgramRunner {
   std::string data_;
   std::string output_path_;
   std::vector<std::string> environment_;
+  std::vector<std::string> extra_environment_;
   int runs_ = 0;
 };
 

@@ -15,7 +15,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -177,8 +176,6 @@ class KillTest : public ::testing::Test {
     if (!DovecotServer::Available()) GTEST_SKIP() << "Dovecot is not installed";
     ASSERT_TRUE(fs::exists(ProgramRunner::Program()))
         << ProgramRunner::Program() << " is missing: build the quillon target";
-    // The main application is absent: no session bus to talk to.
-    ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quillon-kill-test", 1);
     dovecot_ = std::make_unique<DovecotServer>(
         std::vector<DovecotServer::User>{{kUser, kPassword}});
   }
@@ -221,6 +218,8 @@ class KillTest : public ::testing::Test {
     outcome.point = point.Name();
     const std::vector<TestMail> mails = Fill();
     ProgramRunner runner;
+    // The main application is absent: no session bus to talk to.
+    runner.SetEnvironment("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quillon-kill-test");
     EXPECT_TRUE(runner.BuildStore(Account(imap)));
     MessageFileWatch watch(runner.DataDirectory());
     EXPECT_TRUE(watch.Ready());
