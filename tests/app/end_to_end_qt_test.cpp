@@ -14,6 +14,7 @@
 #include "tests/app/talker_test_support.h"
 #include "tests/support/dovecot_server.h"
 #include "tests/support/scripted_server.h"
+#include "tests/support/smtp_sink.h"
 
 namespace quillon {
 namespace {
@@ -29,6 +30,7 @@ using test::ReadListLines;
 using test::ReadStoredMessages;
 using test::ReceivedPoke;
 using test::RunParameters;
+using test::SmtpSink;
 using test::StoredMessage;
 using test::TestMail;
 namespace fs = std::filesystem;
@@ -324,6 +326,48 @@ TEST_F(EndToEndTest, Pop3ListModeFetchesTheListedPositionsInListOrder) {
   const std::vector<std::string> expected = {
       "ShowDL:", "RecvStart:anna@quillon.test", MessNew(1, 1), MessNew(2, 2),
       "RecvStop:anna@quillon.test"};
+  EXPECT_EQ(TakeCommands(), expected);
+}
+
+TEST_F(EndToEndTest, MatchingRuleFilesTheMessageAndRepliesOverSmtp) {
+  if (!SmtpSink::Available()) GTEST_SKIP() << "aiosmtpd is not installed";
+  SmtpSink sink;
+  const std::string reply_text = runner_.Directory() + "/reply.txt";
+  test::WriteWholeFile(reply_text, "Thank you, the price list follows.\r\n");
+  AccountSetup setup = Pop3Account();
+  setup.smtp_host = sink.Address();
+  setup.extra_folders_json =
+      ",{\"FolderId\": 11, \"UserId\": 1, \"AccountId\": 3, \"FolderName\": \"Enquiries\"}";
+  setup.rules_json =
+      "{\"RuleId\": 7, \"UserId\": 1, \"TargetFolderId\": 11, \"RuleName\": \"Prices\","
+      " \"ConditionField\": [\"Subject\"], \"ConditionContains\": [true],"
+      " \"ConditionValue\": [\"message 2\"], \"ReplyEnabled\": true,"
+      " \"ReplySubject\": \"Our prices\", \"ReplyTextFile\": \"" + reply_text + "\","
+      " \"ColourEnabled\": true, \"RuleColourCode\": 4}";
+  ASSERT_TRUE(runner_.BuildStore(setup));
+  const std::vector<TestMail> mails = {Deliver(1), Deliver(2)};
+  RunParameters parameters = Pop3Parameters();
+  parameters.delete_messages = true;
+
+  EXPECT_EQ(RunProgram(parameters), 0);
+
+  const std::vector<StoredMessage> stored = ReadStoredMessages(runner_.DataDirectory());
+  ASSERT_EQ(stored.size(), 2u);
+  EXPECT_EQ(stored[0].record.FolderId, kIncomingFolder);
+  EXPECT_EQ(stored[0].record.ColourCode, 1);
+  EXPECT_EQ(stored[1].record.FolderId, 11);
+  EXPECT_EQ(stored[1].record.ColourCode, 4);
+  const std::vector<SmtpSink::Message> replies = sink.WaitForMessages(1);
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(replies[0].recipients, std::vector<std::string>{"sender2@quillon.test"});
+  EXPECT_NE(replies[0].data.find("QVN-Auto: QVN4-REPLY"), std::string::npos)
+      << replies[0].data;
+  EXPECT_NE(replies[0].data.find("Our prices"), std::string::npos) << replies[0].data;
+  EXPECT_NE(replies[0].data.find("Thank you, the price list follows."), std::string::npos)
+      << replies[0].data;
+  const std::vector<std::string> expected = {
+      "ShowDL:",  "RecvStart:anna@quillon.test", "NowDL:1/2", MessNew(1, 1),
+      "NowDL:2/2", "MessNew:11|2|2", "RecvStop:anna@quillon.test"};
   EXPECT_EQ(TakeCommands(), expected);
 }
 
