@@ -76,6 +76,7 @@ TReceiveStatus::TReceiveStatus(std::vector<std::string> arguments,
   move(kLeft, kTop);
   resize(kWidth, kHeight);
   FormPlacement1.RestorePlacement();
+  TerminateApplication = [](int exit_code) { QCoreApplication::exit(exit_code); };
   Starta.OnTimer = [this] { StartaTimer(); };
   Halta.OnTimer = [this] { HaltaTimer(); };
   FormCreate();
@@ -257,7 +258,7 @@ void TReceiveStatus::Terminate(int exit_code) {
   if (!DisplayAvailable()) PrintWindowTexts();
   // The program ends when control is back in the event loop, before the
   // close timer could close the window.
-  QCoreApplication::exit(exit_code);
+  if (TerminateApplication) TerminateApplication(exit_code);
 }
 
 std::string TReceiveStatus::ParameterFileName() const {

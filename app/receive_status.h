@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QEvent>
+#include <functional>
 #include <QWidget>
 #include <string>
 #include <vector>
@@ -66,6 +67,9 @@ class TReceiveStatus : public QWidget, public RetrievalView {
   // fails as without a printer). Set before the run starts.
   void SetPrinter(MessagePrinter* printer) { printer_ = printer; }
   TRetrievalDriver& Driver() { return driver_; }
+  // Ends the application after a normal end of the run (QCoreApplication::
+  // exit unless replaced, as tests do to stay in their own loop).
+  std::function<void(int exit_code)> TerminateApplication;
   // A label's text in Windows-1252.
   static std::string TextOf(const QLabel& label);
 

@@ -92,6 +92,10 @@ class StatusWindowTest : public ::testing::Test {
 
   void Create(std::vector<std::string> arguments, int show_state = 1) {
     window_ = std::make_unique<TReceiveStatus>(std::move(arguments));
+    // The test's own pumping stands for the application's loop.
+    window_->TerminateApplication = [this](int exit_code) {
+      terminations_.push_back(exit_code);
+    };
     QObject::connect(window_.get(), &TReceiveStatus::Closed,
                      [this] { closed_ = true; });
     window_->ShowAtStart(show_state);
@@ -109,6 +113,7 @@ class StatusWindowTest : public ::testing::Test {
   std::string directory_;
   std::unique_ptr<TReceiveStatus> window_;
   bool closed_ = false;
+  std::vector<int> terminations_;
   std::vector<std::string> boxes_;
   std::vector<BoxIcon> icons_;
 };
@@ -285,6 +290,8 @@ TEST_F(StatusWindowTest, RefusedConnectionEndsTheRunWithItsOwnStatus) {
   InstallTalker(nullptr);
   ASSERT_TRUE(closed);
   EXPECT_EQ(window_->ExitCode(), kExitConnectionFailed);
+  // A normal end ends the application itself.
+  EXPECT_EQ(terminations_, (std::vector<int>{kExitConnectionFailed}));
   EXPECT_EQ(talker.commands,
             (std::vector<std::string>{"RecvStart:anna@example.org",
                                       "RecvStop:anna@example.org",
@@ -305,6 +312,8 @@ TEST_F(StatusWindowTest, CancelBeforeTheStartStopsTheRun) {
   ASSERT_TRUE(closed);
   EXPECT_TRUE(talker.commands.empty());
   EXPECT_EQ(window_->ExitCode(), kExitCancelled);
+  // An early end leaves the ending to the close timer.
+  EXPECT_TRUE(terminations_.empty());
   EXPECT_FALSE(fs::exists(Path("run.ini")));
 }
 
