@@ -158,6 +158,8 @@ class MessageFileWatch {
   int entries_ = 0;
 };
 
+enum class Kind { kPop3Delete, kPop3Keep, kImap };
+
 struct KillOutcome {
   std::string point;
   bool killed = false;  // false: the run ended before the point
@@ -190,10 +192,10 @@ class KillTest : public ::testing::Test {
     return mails;
   }
 
-  AccountSetup Account(bool imap) const {
+  AccountSetup Account(Kind kind) const {
     AccountSetup setup;
     setup.address = kAddress;
-    if (imap) {
+    if (kind == Kind::kImap) {
       setup.imap = true;
       setup.imap_host = dovecot_->ImapAddress();
       setup.imap_user = kUser;
@@ -202,29 +204,35 @@ class KillTest : public ::testing::Test {
     return setup;
   }
 
-  RunParameters Parameters(const ProgramRunner& runner) const {
+  RunParameters Parameters(const ProgramRunner& runner, Kind kind) const {
     RunParameters parameters;
     parameters.host = dovecot_->Pop3Address();
     parameters.port = dovecot_->Pop3Port();
     parameters.user = kUser;
     parameters.password = kPassword;
-    parameters.delete_messages = true;
+    parameters.delete_messages = kind != Kind::kPop3Keep;
     parameters.retrieved_name = runner.Directory() + "/retrieved.lst";
     return parameters;
   }
 
-  KillOutcome KillAndRunAgain(const KillPoint& point, bool imap) {
+  KillOutcome KillAndRunAgain(const KillPoint& point, Kind kind) {
     KillOutcome outcome;
     outcome.point = point.Name();
+    if (kind == Kind::kPop3Keep) {
+      // Keep mode leaves the messages of the last point on the server.
+      dovecot_.reset();
+      dovecot_ = std::make_unique<DovecotServer>(
+          std::vector<DovecotServer::User>{{kUser, kPassword}});
+    }
     const std::vector<TestMail> mails = Fill();
     ProgramRunner runner;
     // The main application is absent: no session bus to talk to.
     runner.SetEnvironment("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quillon-kill-test");
-    EXPECT_TRUE(runner.BuildStore(Account(imap)));
+    EXPECT_TRUE(runner.BuildStore(Account(kind)));
     MessageFileWatch watch(runner.DataDirectory());
     EXPECT_TRUE(watch.Ready());
 
-    const pid_t pid = runner.Start({runner.WriteParameters(Parameters(runner))});
+    const pid_t pid = runner.Start({runner.WriteParameters(Parameters(runner, kind))});
     EXPECT_GT(pid, 0);
     if (pid <= 0) return outcome;
     const bool reached = point.when == When::kAtStart ||
@@ -237,22 +245,22 @@ class KillTest : public ::testing::Test {
     outcome.uncounted_records =
         test::RecordsInIndexFile(runner.DataDirectory()) - outcome.stored_before_rerun;
 
-    const ProgramEnd end = runner.Run({runner.WriteParameters(Parameters(runner))});
+    const ProgramEnd end = runner.Run({runner.WriteParameters(Parameters(runner, kind))});
     EXPECT_EQ(end.exit_code, 0) << end.output;
     outcome.census = test::TakeCensus(runner.DataDirectory(), mails);
     outcome.stored_after_rerun = static_cast<int>(
         test::ReadStoredMessages(runner.DataDirectory()).size());
     outcome.left_on_server = dovecot_->CountMessages(kUser);
-    // The next point starts from the mailbox the normal run emptied.
-    ExpectNothingLost(outcome, mails);
+    ExpectNothingLost(outcome, mails, kind);
     return outcome;
   }
 
-  static void ExpectNothingLost(const KillOutcome& outcome, const std::vector<TestMail>& mails) {
+  static void ExpectNothingLost(const KillOutcome& outcome, const std::vector<TestMail>& mails,
+                                Kind kind) {
     SCOPED_TRACE("killed " + outcome.point);
-    // The second run ends normally, so the mailbox is empty: every message
-    // must be in the store.
-    EXPECT_EQ(outcome.left_on_server, 0);
+    // The second run ends normally: it empties the mailbox (or, in keep
+    // mode, leaves it whole), and every message must be in the store.
+    EXPECT_EQ(outcome.left_on_server, kind == Kind::kPop3Keep ? kMessages : 0);
     for (const TestMail& mail : mails) {
       const auto copies = outcome.census.complete_copies.find(mail.number);
       EXPECT_TRUE(copies != outcome.census.complete_copies.end() && copies->second >= 1)
@@ -286,7 +294,9 @@ class KillTest : public ::testing::Test {
 
 TEST_F(KillTest, Pop3DeleteModeLosesNothingWhereverItIsKilled) {
   std::vector<KillOutcome> outcomes;
-  for (const KillPoint& point : kKillPoints) outcomes.push_back(KillAndRunAgain(point, false));
+  for (const KillPoint& point : kKillPoints) {
+    outcomes.push_back(KillAndRunAgain(point, Kind::kPop3Delete));
+  }
   Report("POP3 delete", outcomes);
   int killed = 0;
   for (const KillOutcome& outcome : outcomes) killed += outcome.killed ? 1 : 0;
@@ -296,11 +306,30 @@ TEST_F(KillTest, Pop3DeleteModeLosesNothingWhereverItIsKilled) {
 
 TEST_F(KillTest, ImapLosesNothingWhereverItIsKilled) {
   std::vector<KillOutcome> outcomes;
-  for (const KillPoint& point : kKillPoints) outcomes.push_back(KillAndRunAgain(point, true));
+  for (const KillPoint& point : kKillPoints) {
+    outcomes.push_back(KillAndRunAgain(point, Kind::kImap));
+  }
   Report("IMAP4", outcomes);
   int killed = 0;
   for (const KillOutcome& outcome : outcomes) killed += outcome.killed ? 1 : 0;
   EXPECT_GE(killed, static_cast<int>(kKillPoints.size()) - 1)
+      << "most points must be reached before the run ends";
+}
+
+// Keep mode lists each message after storing it, so a message is stored
+// twice only when the kill fell between its index record and its line.
+TEST_F(KillTest, Pop3KeepModeLosesNothingAndFetchesAgainOnlyWhatWasNotListed) {
+  const std::vector<KillPoint> points = {
+      {When::kFileCreated, 3}, {When::kFileWritten, 9}, {When::kRecordStored, 12},
+      {When::kEntryStored, 16}, {When::kEntryStored, kMessages}};
+  std::vector<KillOutcome> outcomes;
+  for (const KillPoint& point : points) {
+    outcomes.push_back(KillAndRunAgain(point, Kind::kPop3Keep));
+  }
+  Report("POP3 keep", outcomes);
+  int killed = 0;
+  for (const KillOutcome& outcome : outcomes) killed += outcome.killed ? 1 : 0;
+  EXPECT_GE(killed, static_cast<int>(points.size()) - 1)
       << "most points must be reached before the run ends";
 }
 
