@@ -117,28 +117,31 @@ RetrievalEnd TRetrievalDriver::RunRetrieval() {
       return RetrievalEnd::kEarly;
     }
   }
-  run.SavedCount = 0;
-  LoadRetrievedList();
   BodyEnd end = BodyEnd::kNormal;
   try {
+    run.SavedCount = 0;
+    // An unreadable list also ends with the goodbye and "RecvStop:".
+    LoadRetrievedList();
     end = RunBody();
   } catch (...) {
     failed_ = true;
-    run.RetrievedList.clear();
-    DisconnectAccount();
-    SendRecvStop();
+    EndSession();
     throw;
   }
-  run.RetrievedList.clear();
-  retrieved_keys_.clear();
-  DisconnectAccount();
-  SendRecvStop();
+  EndSession();
   if (end == BodyEnd::kEarly) {
     left_early_ = true;
     return RetrievalEnd::kEarly;
   }
   if (Terminate) Terminate(ExitCode());
   return RetrievalEnd::kNormal;
+}
+
+void TRetrievalDriver::EndSession() {
+  CurrentRunState().RetrievedList.clear();
+  retrieved_keys_.clear();
+  DisconnectAccount();
+  SendRecvStop();
 }
 
 void TRetrievalDriver::ConnectAccount() {

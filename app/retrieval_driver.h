@@ -111,6 +111,9 @@ class TRetrievalDriver {
   // Finds the first message not yet listed, newest first; -1 when a cancel
   // was seen.
   int FindFirstNewMessage();
+  // The frame's end, whatever the body did: list freed, client
+  // disconnected, "RecvStop:" sent.
+  void EndSession();
   void DisconnectAccount();
   void SendRecvStop();
   bool TryGetInfo(int index, TmsRemoteInfoItem& item);
