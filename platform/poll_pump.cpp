@@ -135,12 +135,15 @@ int PollPump::RunPosted() {
 
 int PollPump::RunDueTimers() {
   const auto now = Clock::now();
-  std::vector<TimerId> due;
+  // Timers that fell due together run in the order they fell due; equal
+  // times keep the order the timers were made in.
+  std::vector<std::pair<Clock::time_point, TimerId>> due;
   for (const auto& [id, timer] : timers_) {
-    if (timer.due <= now) due.push_back(id);
+    if (timer.due <= now) due.emplace_back(timer.due, id);
   }
+  std::sort(due.begin(), due.end());
   int handled = 0;
-  for (TimerId id : due) {
+  for (const auto& [when, id] : due) {
     auto found = timers_.find(id);
     if (found == timers_.end()) continue;  // removed by an earlier handler
     Callback callback = found->second.callback;

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QMetaObject>
+#include <QTimer>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -308,6 +309,11 @@ TEST_F(QtPumpTest, PumpTimersRunInsideQtsOwnLoops) {
 TEST_F(QtPumpTest, ApplicationExitEndsRun) {
   pump_->AddTimer(1ms, false, [] { QCoreApplication::exit(4); });
   EXPECT_EQ(pump_->Run(), 4);
+  // The application's exit stays in force for every later loop of this
+  // thread until the application's own loop has run once; let it run, so
+  // the tests after this one start from a clean state.
+  QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+  QCoreApplication::exec();
 }
 
 }  // namespace
