@@ -6,10 +6,12 @@
 // listener received, the exit status and the deleted parameter file.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/app/end_to_end_store_watch.h"
 #include "tests/app/end_to_end_support.h"
 #include "tests/app/talker_test_support.h"
 #include "tests/support/dovecot_server.h"
@@ -396,6 +398,43 @@ TEST_F(EndToEndTest, ImapFetchesTheWholeInboxAndLeavesItEmpty) {
       MessNew(3, 3), "RecvStop:anna@quillon.test"};
   EXPECT_EQ(TakeCommands(), expected);
   EXPECT_EQ(transfer_reports_, 0);
+}
+
+TEST_F(EndToEndTest, ImapLeavesAMessageThatArrivesDuringTheFetch) {
+  ASSERT_TRUE(runner_.BuildStore(ImapAccount()));
+  std::vector<TestMail> mails;
+  for (int number = 1; number <= 8; ++number) {
+    mails.push_back(MakeTestMail(number, kAddress, 500));
+    dovecot_->Deliver(kUser, mails.back().raw);
+  }
+  test::StoreWatch watch(runner_.DataDirectory());
+  ASSERT_TRUE(watch.Ready());
+  const std::string parameter_file = runner_.WriteParameters(Pop3Parameters());
+
+  const pid_t pid = runner_.Start({parameter_file});
+  ASSERT_GT(pid, 0);
+  // The first message is stored: the FETCH is under way.
+  const bool fetching = watch.WaitFor(test::StoreWatch::When::kFileWritten, 1, pid,
+                                      std::chrono::seconds(30));
+  const TestMail late = MakeTestMail(99, kAddress);
+  dovecot_->Deliver(kUser, late.raw);
+  const ProgramEnd end = runner_.Wait(pid);
+  ASSERT_TRUE(fetching) << end.output;
+  EXPECT_EQ(end.exit_code, 0) << end.output;
+
+  // The fetched messages are stored and gone from the server; the late one
+  // was not fetched, so it must still be there.
+  const std::vector<StoredMessage> stored = ReadStoredMessages(runner_.DataDirectory());
+  ASSERT_EQ(stored.size(), mails.size());
+  for (std::size_t i = 0; i < stored.size(); ++i) ExpectStored(stored[i], mails[i]);
+  EXPECT_EQ(dovecot_->CountMessages(kUser), 1);
+
+  // The next run fetches it.
+  EXPECT_EQ(RunProgram(Pop3Parameters()), 0);
+  const std::vector<StoredMessage> after = ReadStoredMessages(runner_.DataDirectory());
+  ASSERT_EQ(after.size(), mails.size() + 1);
+  ExpectStored(after.back(), late);
+  EXPECT_EQ(dovecot_->CountMessages(kUser), 0);
 }
 
 TEST_F(EndToEndTest, EmptyImapInboxStillStartsAndStopsTheRun) {
