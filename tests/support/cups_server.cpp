@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/file.h>
 #include <pwd.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -26,6 +27,9 @@ constexpr char kPdfPpd[] = "/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd";
 constexpr auto kStartLimit = std::chrono::seconds(20);
 constexpr auto kStopLimit = std::chrono::seconds(10);
 constexpr auto kPollStep = std::chrono::milliseconds(50);
+constexpr char kLockFile[] = "/tmp/quillon-cups-server.lock";
+// Below the test programs' own time limit.
+constexpr auto kLockLimit = std::chrono::seconds(240);
 
 std::string Quoted(const std::string& text) {
   std::string quoted = "'";
@@ -76,6 +80,22 @@ std::string CupsServer::UnavailableReason() {
     return "lpadmin and lpstat are missing (cups-client)";
   }
   return {};
+}
+
+CupsServer::ServerLock::ServerLock() {
+  fd_ = ::open(kLockFile, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd_ < 0) throw std::runtime_error(std::string("cannot open ") + kLockFile);
+  const bool locked =
+      WaitFor([this] { return ::flock(fd_, LOCK_EX | LOCK_NB) == 0; }, kLockLimit);
+  if (!locked) {
+    ::close(fd_);
+    throw std::runtime_error("another private cupsd kept running too long");
+  }
+}
+
+CupsServer::ServerLock::~ServerLock() {
+  ::flock(fd_, LOCK_UN);
+  ::close(fd_);
 }
 
 CupsServer::CupsServer() {

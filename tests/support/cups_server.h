@@ -3,7 +3,11 @@
 // reached through its own local socket (clients find it by CUPS_SERVER),
 // with cups-pdf printers. cups-pdf writes each job as a PDF into the job
 // owner's ~/PDF (its system configuration); tests look there for the files
-// of their own jobs and remove them.
+// of their own jobs and remove them. cups-pdf names a file after the job's
+// title and number, and every private server numbers its jobs from 1, so
+// servers of test programs running at the same time would overwrite each
+// other's files: one private server runs at a time, the others wait for a
+// lock file.
 //
 //   CupsServer cups;                      // throws when cupsd cannot start
 //   cups.AddPdfPrinter("Office");
@@ -25,8 +29,9 @@ namespace quillon::test {
 
 class CupsServer {
  public:
-  // Starts cupsd and waits until it answers. Throws std::runtime_error
-  // (with the end of its error log) on failure.
+  // Waits for the other private servers to end, starts cupsd and waits
+  // until it answers. Throws std::runtime_error (with the end of its error
+  // log) on failure.
   CupsServer();
   ~CupsServer();
   CupsServer(const CupsServer&) = delete;
@@ -72,6 +77,19 @@ class CupsServer {
   // sets `exit_code`.
   std::string RunClient(const std::string& command, int& exit_code) const;
 
+  // Holds the machine-wide lock of the private servers.
+  class ServerLock {
+   public:
+    ServerLock();
+    ~ServerLock();
+    ServerLock(const ServerLock&) = delete;
+    ServerLock& operator=(const ServerLock&) = delete;
+
+   private:
+    int fd_ = -1;
+  };
+
+  ServerLock lock_;
   std::string root_;
   pid_t pid_ = -1;
 };
