@@ -6,6 +6,7 @@
 // listener received, the exit status and the deleted parameter file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -137,7 +138,8 @@ class EndToEndTest : public ::testing::Test {
   // The commands received since the last call.
   std::vector<std::string> TakeCommands() {
     const std::vector<ReceivedPoke> pokes = ListenerPokes(listener_->UniqueName());
-    const std::vector<ReceivedPoke> fresh(pokes.begin() + static_cast<long>(seen_pokes_),
+    const std::size_t seen = std::min(seen_pokes_, pokes.size());
+    const std::vector<ReceivedPoke> fresh(pokes.begin() + static_cast<long>(seen),
                                           pokes.end());
     seen_pokes_ = pokes.size();
     const TalkerTrace trace = ReadTrace(fresh);
