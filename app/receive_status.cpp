@@ -114,8 +114,10 @@ void TReceiveStatus::CreateComponents() {
   grid->addWidget(Label4, 1, 1, 1, 2);
   grid->addWidget(Label5, 2, 0);
   grid->addWidget(Progress, 2, 1);
-  grid->addWidget(Label6, 2, 2);
-  grid->addWidget(Animate1, 0, 3, 3, 1, Qt::AlignRight | Qt::AlignVCenter);
+  // The transfer text takes the row's whole width, below the animation:
+  // "Transferred 100584 of 201164 bytes..." needs it.
+  grid->addWidget(Label6, 2, 2, 1, 2);
+  grid->addWidget(Animate1, 0, 3, 2, 1, Qt::AlignRight | Qt::AlignVCenter);
   // The transfer text after the bar gets the room that is left.
   grid->setColumnStretch(2, 1);
 
@@ -271,7 +273,7 @@ void TReceiveStatus::ReadParametersAndAccount() {
   ReadRunParameters(
       ini, run, [this] { LookUpAccount(); },
       [&run] { BuildRuleList(run.CurrentUserId); });
-  eMail.SetServer(run.Pop3.Host);
+  eMail.SetServer(Pop3ServerAddress(run.Pop3));
   eMail.SetUserName(run.Pop3.User);
   eMail.SetPassword(run.Pop3.Password);
   eMail.SetTimeOut(run.Pop3.TimeOut);
@@ -498,7 +500,9 @@ void TReceiveStatus::eMailDeleting(int Num) {
 }
 
 void TReceiveStatus::ICResponse(const std::string& ResponseText) {
-  SetStatusText(ResponseText);
+  // A FETCH response carries the whole message after its first line; the
+  // status line shows the line the server answered with.
+  SetStatusText(ResponseText.substr(0, ResponseText.find_first_of("\r\n")));
 }
 
 void TReceiveStatus::ICClosed() { SetStatusText("Disconnected..."); }

@@ -10,6 +10,12 @@ RunState& CurrentRunState() {
   return state;
 }
 
+std::string Pop3ServerAddress(const Pop3Parameters& parameters) {
+  const std::string& host = parameters.Host;
+  if (host.empty() || host.find(':') != std::string::npos) return host;
+  return host + ":" + std::to_string(parameters.Port);
+}
+
 void ReadRunParameters(const IniFile& ini, RunState& state,
                        const std::function<void()>& after_account,
                        const std::function<void()>& after_retrieved_name) {

@@ -22,6 +22,12 @@ struct Pop3Parameters {
   std::uint16_t Port = 110;  // the client's DefaultPort
 };
 
+// The POP3 client's server: Host with the parameter file's Port as its
+// port part, so the port is used even where the service database names
+// another one. A Host that already has a port part (or an IPv6 address) is
+// taken as it is.
+std::string Pop3ServerAddress(const Pop3Parameters& parameters);
+
 struct RunState {
   bool CancelRequested = false;
   bool SkipRequested = false;

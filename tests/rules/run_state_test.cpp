@@ -72,6 +72,19 @@ TEST_F(RunParametersTest, ReadsEveryKeyOfBothSections) {
   EXPECT_EQ(state.RetrievedName, "/tmp/retrieved.txt");
 }
 
+TEST(Pop3ServerAddressTest, ThePortGoesWithTheHostUnlessItHasOne) {
+  Pop3Parameters parameters;
+  parameters.Host = "pop.example.org";
+  parameters.Port = 1110;
+  EXPECT_EQ(Pop3ServerAddress(parameters), "pop.example.org:1110");
+  parameters.Host = "pop.example.org:995";
+  EXPECT_EQ(Pop3ServerAddress(parameters), "pop.example.org:995");
+  parameters.Host = "[::1]:110";
+  EXPECT_EQ(Pop3ServerAddress(parameters), "[::1]:110");
+  parameters.Host = "";
+  EXPECT_EQ(Pop3ServerAddress(parameters), "");
+}
+
 TEST_F(RunParametersTest, IntegersAndBooleansAreReadTheIniWay) {
   const RunState state = Read(
       "[login]\ntimeout=abc\nport=70000\ndelete messages=2\n"
