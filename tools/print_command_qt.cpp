@@ -1,9 +1,6 @@
 // quillon-tool print: print a stored or raw message as a print rule does,
 // on a printer or into a PDF file. Runs without a display (Qt's offscreen
 // platform).
-#include <stdlib.h>
-
-#include <QApplication>
 #include <QTextEdit>
 #include <iostream>
 #include <string>
@@ -13,11 +10,10 @@
 #include "mail/header_values.h"
 #include "mail/message.h"
 #include "platform/date_text.h"
-#include "platform/message_pump.h"
-#include "platform/qt_pump.h"
 #include "platform/streams.h"
 #include "platform/text.h"
 #include "tools/command_registry.h"
+#include "tools/qt_tool_application.h"
 
 namespace quillon::tool {
 namespace {
@@ -30,37 +26,6 @@ constexpr char kUsage[] =
 
 // The recipient text of a print rule is cut to this length.
 constexpr std::size_t kRecipientTextRoom = 143;
-
-// QApplication keeps references to these for its whole life.
-int app_argc = 1;
-char app_name[] = "quillon-tool";
-char* app_argv[] = {app_name, nullptr};
-
-bool EnvironmentSet(const char* name) {
-  const char* value = ::getenv(name);
-  return value != nullptr && *value != '\0';
-}
-
-void ChooseQtPlatform() {
-  if (EnvironmentSet("QT_QPA_PLATFORM") || EnvironmentSet("DISPLAY") ||
-      EnvironmentSet("WAYLAND_DISPLAY")) {
-    return;
-  }
-  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-}
-
-// The Qt pump is the process's pump while printing, so that the print
-// window's Cancel works as in the program.
-class InstalledQtPump {
- public:
-  InstalledQtPump() { InstallPump(&pump_); }
-  ~InstalledQtPump() { InstallPump(nullptr); }
-  InstalledQtPump(const InstalledQtPump&) = delete;
-  InstalledQtPump& operator=(const InstalledQtPump&) = delete;
-
- private:
-  QtPump pump_;
-};
 
 struct PrintOptions {
   std::string message_file;
@@ -122,9 +87,9 @@ int PrintCommand(const Arguments& arguments) {
     TFileStream raw(options.message_file, TFileStream::Mode::kOpenRead);
     message.LoadFromStream(raw);
   }
-  ChooseQtPlatform();
-  QApplication application(app_argc, app_argv);
-  InstalledQtPump pump;
+  // The Qt pump runs while printing, so the print window's Cancel works as
+  // in the program.
+  QtToolApplication application;
   QTextEdit message_text;
   TPreViewForm form;
   QtMessagePrinter printer(message_text, form);

@@ -3,6 +3,7 @@
 // disk, and tells what happened as JSON.
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
@@ -22,6 +23,7 @@
 #include "store/rule_record.h"
 #include "store/user_record.h"
 #include "tools/command_registry.h"
+#include "tools/support/receive_services.h"
 
 namespace quillon::tool {
 namespace {
@@ -137,8 +139,10 @@ int Receive(const Arguments& arguments) {
   TmsSMTP reply_mail;
   reply_mail.SetMailMessage(&reply_message);
   RecordingStatusLine status_line;
-  // No printer here yet: a print rule fails with EPrinterError.
-  TReceivedMessageStep step(message_source, reply_message, reply_mail, status_line, nullptr);
+  // The program's printer and talker where the tool was built with them.
+  const std::unique_ptr<ReceiveServices> services = MakeReceiveServices();
+  MessagePrinter* printer = services != nullptr ? services->Printer() : nullptr;
+  TReceivedMessageStep step(message_source, reply_message, reply_mail, status_line, printer);
   const int saved_before = CurrentRunState().SavedCount;
   step.ProcessReceivedMessage();
   const bool stored = CurrentRunState().SavedCount > saved_before;

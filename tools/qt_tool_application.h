@@ -1,0 +1,46 @@
+// The Qt side of a tool command: a QApplication that runs without a display
+// (Qt's offscreen platform) and the Qt pump as the process's pump, so
+// windows, printing and D-Bus behave as in the program. Only for *_qt.cpp
+// files.
+#pragma once
+
+#include <stdlib.h>
+
+#include <QApplication>
+
+#include "platform/message_pump.h"
+#include "platform/qt_pump.h"
+
+namespace quillon::tool {
+
+class QtToolApplication {
+ public:
+  QtToolApplication() : application_(ChoosePlatform(), argv_) {
+    InstallPump(&pump_);
+  }
+  ~QtToolApplication() { InstallPump(nullptr); }
+  QtToolApplication(const QtToolApplication&) = delete;
+  QtToolApplication& operator=(const QtToolApplication&) = delete;
+
+ private:
+  static bool EnvironmentSet(const char* name) {
+    const char* value = ::getenv(name);
+    return value != nullptr && *value != '\0';
+  }
+  // Returns the argument count QApplication keeps a reference to.
+  static int& ChoosePlatform() {
+    if (!EnvironmentSet("QT_QPA_PLATFORM") && !EnvironmentSet("DISPLAY") &&
+        !EnvironmentSet("WAYLAND_DISPLAY")) {
+      ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+    static int argc = 1;
+    return argc;
+  }
+
+  inline static char name_[] = "quillon-tool";
+  inline static char* argv_[] = {name_, nullptr};
+  QApplication application_;
+  QtPump pump_;
+};
+
+}  // namespace quillon::tool
