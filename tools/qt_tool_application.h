@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include <QApplication>
+#include <QtGlobal>
 
 #include "platform/message_pump.h"
 #include "platform/qt_pump.h"
@@ -18,7 +19,10 @@ class QtToolApplication {
   QtToolApplication() : application_(ChoosePlatform(), argv_) {
     InstallPump(&pump_);
   }
-  ~QtToolApplication() { InstallPump(nullptr); }
+  ~QtToolApplication() {
+    InstallPump(nullptr);
+    qInstallMessageHandler(nullptr);
+  }
   QtToolApplication(const QtToolApplication&) = delete;
   QtToolApplication& operator=(const QtToolApplication&) = delete;
 
@@ -27,8 +31,20 @@ class QtToolApplication {
     const char* value = ::getenv(name);
     return value != nullptr && *value != '\0';
   }
+  // Qt's note that a root shell has no XDG_RUNTIME_DIR says nothing about
+  // the command and would land in the middle of its output; everything
+  // else Qt says goes to standard error as usual.
+  static void QuietMessageHandler(QtMsgType type,
+                                  const QMessageLogContext& context,
+                                  const QString& message) {
+    if (message.startsWith(QStringLiteral("QStandardPaths:"))) return;
+    qInstallMessageHandler(nullptr);
+    qt_message_output(type, context, message);
+    qInstallMessageHandler(QuietMessageHandler);
+  }
   // Returns the argument count QApplication keeps a reference to.
   static int& ChoosePlatform() {
+    qInstallMessageHandler(QuietMessageHandler);
     if (!EnvironmentSet("QT_QPA_PLATFORM") && !EnvironmentSet("DISPLAY") &&
         !EnvironmentSet("WAYLAND_DISPLAY")) {
       ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
