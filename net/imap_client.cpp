@@ -292,8 +292,14 @@ void TImap4Client::GetResponse(const std::string& tag) {
       throw EImapError("The server sent more response lines than any command needs");
     }
     ReadResponseLine(line);
-    if (StartsWith(line, "*")) HandleUntagged(std::string(From(line, 2)));
-    if (StartsWith(line, tag)) break;
+    const bool tagged = StartsWith(line, tag);
+    if (StartsWith(line, "*")) {
+      // The "* " goes in place: a FETCH line holds whole messages, and a
+      // copy of it would cost as much again.
+      line.erase(0, std::min<std::size_t>(2, line.size()));
+      HandleUntagged(line);
+    }
+    if (tagged) break;
   }
   if (StartsWith(tag, "*")) return;
   const std::string text(From(line, tag.size() + 1));

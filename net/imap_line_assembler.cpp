@@ -1,27 +1,53 @@
 #include "net/imap_line_assembler.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
+#include <array>
+#include <charconv>
+#include <optional>
+#include <string_view>
 #include <utility>
 
 #include "net/imap_tokens.h"
+#include "platform/file_handle.h"
 
 namespace quillon {
 
+namespace {
+
+// Literals up to this size (every ordinary message) are given their room
+// when announced.
+constexpr std::uint64_t kLiteralReservedAhead = std::uint64_t{64} << 20;
+// Room for what follows a literal on its line (an ENVELOPE, say).
+constexpr std::size_t kRoomAfterLiteral = 4096;
+
+// MemAvailable of /proc/meminfo in bytes. Asked once per literal, so one
+// read of the file's first page (which holds it) and no stream machinery.
+std::optional<std::uint64_t> MemAvailableFromProc() {
+  const FileHandle file(::open("/proc/meminfo", O_RDONLY | O_CLOEXEC));
+  if (!file.IsOpen()) return std::nullopt;
+  std::array<char, 4096> buffer;
+  const ssize_t count = ::read(file.Get(), buffer.data(), buffer.size());
+  if (count <= 0) return std::nullopt;
+  const std::string_view text(buffer.data(), static_cast<std::size_t>(count));
+  constexpr std::string_view kName = "MemAvailable:";
+  std::size_t pos = text.find(kName);
+  if (pos == std::string_view::npos) return std::nullopt;
+  pos = text.find_first_not_of(' ', pos + kName.size());
+  if (pos == std::string_view::npos) return std::nullopt;
+  std::uint64_t kilobytes = 0;
+  const char* first = text.data() + pos;
+  const auto [stop, error] = std::from_chars(first, text.data() + text.size(), kilobytes);
+  if (error != std::errc() || stop == first) return std::nullopt;
+  return kilobytes * 1024;
+}
+
+}  // namespace
+
 std::uint64_t AvailableMemoryBytes() {
-  std::ifstream meminfo("/proc/meminfo");
-  std::string line;
-  while (std::getline(meminfo, line)) {
-    std::istringstream fields(line);
-    std::string name;
-    std::uint64_t kilobytes = 0;
-    if (fields >> name >> kilobytes && name == "MemAvailable:") {
-      return kilobytes * 1024;
-    }
-  }
+  if (const std::optional<std::uint64_t> available = MemAvailableFromProc()) return *available;
   const long pages = sysconf(_SC_AVPHYS_PAGES);
   const long page_size = sysconf(_SC_PAGESIZE);
   if (pages <= 0 || page_size <= 0) return UINT64_MAX;
@@ -52,8 +78,6 @@ std::size_t ImapLineAssembler::Feed(std::string_view input) {
   std::size_t taken = 0;
   while (taken < input.size() && state_ != State::kComplete) {
     if (state_ == State::kLiteralBytes) {
-      // Literal bytes are appended as they come; the announced length is
-      // never reserved up front.
       const std::size_t count = static_cast<std::size_t>(
           std::min<std::uint64_t>(literal_left_, input.size() - taken));
       line_.append(input.substr(taken, count));
@@ -163,6 +187,13 @@ void ImapLineAssembler::StartLiteral() {
   }
   literal_left_ = marker_value_;
   state_ = literal_left_ == 0 ? State::kText : State::kLiteralBytes;
+  // A literal of ordinary size gets its room at once, so the line is not
+  // copied again and again as it grows (with room left for the items after
+  // it). A larger announcement grows with the bytes as they come, so a
+  // server cannot make us hold memory it never fills.
+  if (literal_left_ <= kLiteralReservedAhead) {
+    line_.reserve(line_.size() + static_cast<std::size_t>(literal_left_) + kRoomAfterLiteral);
+  }
 }
 
 void ImapLineAssembler::Append(char c) {

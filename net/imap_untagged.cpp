@@ -1,6 +1,8 @@
 // TImap4Client: the untagged responses, which keep the mailbox model and
 // the counts up to date.
 #include <algorithm>
+#include <cstring>
+#include <stdexcept>
 
 #include "mail/header_words.h"
 #include "net/imap_client.h"
@@ -24,6 +26,40 @@ void FillAddressList(TmsAddressList& list, const ImapAddressList& addresses) {
     list.AddAddress(address.address, DecodeHeaderWords(address.name));
   }
 }
+
+// A fetched message's bytes as a stream for the decoder, read where they lie
+// in the response line: the decoder takes its own copy, so a second one here
+// would only cost time and memory.
+class ContentStream : public TStream {
+ public:
+  explicit ContentStream(std::string_view content) : content_(content) {}
+
+  std::size_t Read(void* buffer, std::size_t count) override {
+    if (position_ >= content_.size()) return 0;
+    const std::size_t got = std::min(count, content_.size() - position_);
+    std::memcpy(buffer, content_.data() + position_, got);
+    position_ += got;
+    return got;
+  }
+  void Write(const void*, std::size_t) override { ReadOnly(); }
+  std::int64_t Seek(std::int64_t offset, Origin origin) override {
+    std::int64_t base = 0;
+    if (origin == Origin::kCurrent) base = static_cast<std::int64_t>(position_);
+    if (origin == Origin::kEnd) base = Size();
+    position_ = static_cast<std::size_t>(std::max<std::int64_t>(0, base + offset));
+    return static_cast<std::int64_t>(position_);
+  }
+  std::int64_t Size() const override { return static_cast<std::int64_t>(content_.size()); }
+  void SetSize(std::int64_t) override { ReadOnly(); }
+
+ private:
+  [[noreturn]] static void ReadOnly() {
+    throw std::logic_error("A fetched message's content is read, never written");
+  }
+
+  std::string_view content_;
+  std::size_t position_ = 0;
+};
 
 }  // namespace
 
@@ -212,9 +248,7 @@ bool TImap4Client::LoadContent(int number, TmsImapMessage*& message, std::string
   }
   TmsImapMessage& target = ServerMessage(number, message);
   try {
-    TMemoryStream stream;
-    stream.Write(content.data(), content.size());
-    stream.SetPosition(0);
+    ContentStream stream(content);
     TStringList body;
     if (header_only) body = target.Body();
     // The content replaces what the message held, so an ENVELOPE that came
