@@ -63,9 +63,11 @@ using RuleObserver = std::function<void(int record_number, const RuleRecord& rul
 // The RuleId of the rule that matched the last message, or -1.
 int MatchedRuleId();
 
-// Tries the rules of the rule list in order (each loaded into the current
-// rule) and returns the TargetFolderId of the first that matches, leaving
-// it the current rule; `default_folder_id` when none matches.
+// Tries the rules of the rule list in order and returns the TargetFolderId
+// of the first that matches, leaving it the current rule (without a match,
+// the last rule tried); `default_folder_id` when none matches. The rules
+// file is read again for a message whenever it may have changed since the
+// last read, so the rules are as current as when each was read per message.
 int FindRuleFolder(const TmsHeaders& headers, const std::string& subject,
                    const std::string& sender_text, const TmsAddressList& to,
                    const TmsAddressList& cc, const TmsAddressList& bcc,

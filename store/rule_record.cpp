@@ -1,5 +1,8 @@
 #include "store/rule_record.h"
 
+#include <sys/stat.h>
+
+#include <ctime>
 #include <utility>
 
 #include "store/data_file.h"
@@ -13,6 +16,44 @@ namespace {
 std::vector<int>& MutableRuleList() {
   static std::vector<int> list;
   return list;
+}
+
+// A file written less than this long before it is read may be written again
+// within the same tick of the file system's clock (which runs coarser than
+// the system clock, and on some file systems in whole seconds).
+constexpr std::int64_t kStampSettleNs = 3'000'000'000;
+
+std::int64_t Nanoseconds(const struct timespec& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
+RuleFileStamp StampOf(const std::string& path) {
+  RuleFileStamp stamp;
+  stamp.path = path;
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) return stamp;
+  stamp.exists = true;
+  stamp.device = static_cast<std::uint64_t>(status.st_dev);
+  stamp.inode = static_cast<std::uint64_t>(status.st_ino);
+  stamp.size = static_cast<std::int64_t>(status.st_size);
+  stamp.modified_ns = Nanoseconds(status.st_mtim);
+  stamp.changed_ns = Nanoseconds(status.st_ctim);
+  return stamp;
+}
+
+// A later write sets both times to its own moment, which is after the read;
+// when either time stood well before the read, that write cannot leave the
+// stamp unchanged.
+bool StampTellsChanges(const RuleFileStamp& stamp, std::int64_t read_at_ns) {
+  if (!stamp.exists) return false;
+  const std::int64_t settled_before = read_at_ns - kStampSettleNs;
+  return stamp.modified_ns < settled_before || stamp.changed_ns < settled_before;
+}
+
+std::int64_t NowNs() {
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return Nanoseconds(now);
 }
 
 RecordFile OpenRulesFile() {
@@ -167,6 +208,33 @@ void LoadRule(int record_number) {
   }
   CurrentRule() = RuleRecord::FromBytes(
       file.ReadRequiredRecord(static_cast<std::size_t>(record_number)));
+}
+
+const RuleRecord* RuleFileSnapshot::Record(int record_number) const {
+  if (record_number < 1 || static_cast<std::size_t>(record_number) > records.size()) {
+    return nullptr;
+  }
+  return &records[static_cast<std::size_t>(record_number - 1)];
+}
+
+RuleFileSnapshot ReadRuleFile() {
+  RuleFileSnapshot snapshot;
+  // Stamp first: a write that lands during the read changes the file's
+  // stamp after this one was taken, so the next look reads again.
+  const std::int64_t read_at_ns = NowNs();
+  snapshot.stamp = StampOf(DataFilePath(kRulesFileName));
+  snapshot.stamp_tells_changes = StampTellsChanges(snapshot.stamp, read_at_ns);
+  RecordFile file = OpenRulesFile();
+  ScanDataRecords(file, [&](std::size_t, const std::string& record) {
+    snapshot.records.push_back(RuleRecord::FromBytes(record));
+    return true;
+  });
+  return snapshot;
+}
+
+bool RuleFileUnchanged(const RuleFileSnapshot& snapshot) {
+  if (!snapshot.stamp_tells_changes) return false;
+  return StampOf(DataFilePath(kRulesFileName)) == snapshot.stamp;
 }
 
 }  // namespace quillon

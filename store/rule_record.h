@@ -111,4 +111,40 @@ void BuildRuleList(int user_id);
 // while it is read; a record beyond the end throws EInOutError.
 void LoadRule(int record_number);
 
+// What the rules file looked like (file identity, size, modification and
+// change times), to tell later whether it may have changed.
+struct RuleFileStamp {
+  std::string path;
+  bool exists = false;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t size = 0;
+  std::int64_t modified_ns = 0;
+  std::int64_t changed_ns = 0;
+
+  bool operator==(const RuleFileStamp&) const = default;
+};
+
+// Every whole data record of the rules file, read in one open, with the
+// file's stamp taken just before the read.
+struct RuleFileSnapshot {
+  std::vector<RuleRecord> records;  // index 0 holds record 1
+  RuleFileStamp stamp;
+  // False when the file was written so shortly before the read that a
+  // second write in the same tick of the file system's clock could leave
+  // the stamp as it is; such a snapshot is never taken as current.
+  bool stamp_tells_changes = false;
+
+  // The record at `record_number` (1, 2, ...), or nullptr beyond the end.
+  const RuleRecord* Record(int record_number) const;
+};
+
+// Reads the rules file of the data directory (created with its header
+// record when missing). Throws EInOutError.
+RuleFileSnapshot ReadRuleFile();
+
+// True when the rules file is certainly as it was when `snapshot` was read:
+// same file, same size, same times, and a stamp that tells changes.
+bool RuleFileUnchanged(const RuleFileSnapshot& snapshot);
+
 }  // namespace quillon
