@@ -1,5 +1,7 @@
 #include "mail/decoder.h"
 
+#include <algorithm>
+
 #include "mail/base64.h"
 #include "mail/header_values.h"
 #include "mail/mail_errors.h"
@@ -303,6 +305,16 @@ void TmsCustomDecoder::ReadBinaryPartData(TmsAttItem& item, PartEncoding encodin
   // Decoded bytes go to the item in chunks, so a large attachment is not
   // held twice.
   constexpr std::size_t kChunk = 64 * 1024;
+  // The item gets room for the whole part at once (decoded data take at
+  // most three quarters of their lines), so it does not grow, and copy
+  // itself, chunk by chunk. The room is only a guess: the data may still
+  // grow past it, and what is left over is cut at the end.
+  TMemoryStream& data = item.Data();
+  const std::int64_t start = data.Position();
+  const std::int64_t size_before = data.Size();
+  const auto room = static_cast<std::int64_t>(RawBytesToBoundary() / 4 * 3 + 3);
+  if (start + room > size_before) data.SetSize(start + room);
+  data.SetPosition(start);
   std::string chunk;
   std::string& line = end_line;
   while (NextLine(line) && !(bounded && StartsWith(line, boundary_))) {
@@ -314,11 +326,23 @@ void TmsCustomDecoder::ReadBinaryPartData(TmsAttItem& item, PartEncoding encodin
       UUDecodeAppend(line, chunk);
     }
     if (chunk.size() >= kChunk) {
-      item.Data().Write(chunk);
+      data.Write(chunk);
       chunk.clear();
     }
   }
-  item.Data().Write(chunk);
+  data.Write(chunk);
+  data.SetSize(std::max(data.Position(), size_before));
+}
+
+std::size_t TmsCustomDecoder::RawBytesToBoundary() {
+  const std::string& raw = lines_.Data();
+  const std::size_t from = std::min(static_cast<std::size_t>(lines_.Position()), raw.size());
+  std::size_t end = raw.size();
+  if (!boundary_.empty()) {
+    const std::size_t found = raw.find("\n" + boundary_, from);
+    if (found != std::string::npos) end = found;
+  }
+  return end - from;
 }
 
 void TmsCustomDecoder::ReadTextPartData(TmsAttItem& item, PartEncoding encoding,

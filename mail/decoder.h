@@ -56,6 +56,8 @@ class TmsCustomDecoder {
   std::unique_ptr<TmsAttItem> NewPartItem();
   void ReadPartData(TmsAttItem& item, PartEncoding encoding, std::string& end_line);
   void ReadBinaryPartData(TmsAttItem& item, PartEncoding encoding, std::string& end_line);
+  // Raw bytes from the next line to the next boundary line (or the end).
+  std::size_t RawBytesToBoundary();
   void ReadTextPartData(TmsAttItem& item, PartEncoding encoding, std::string& end_line);
   void StoreOriginal(const std::string& error_text);
   void StripTerminator();
