@@ -12,6 +12,10 @@ quillon's peak memory over mailbox sizes.
 
 usage: bench/quillon_run_compare.py [--build build] [--runs 3] [--messages 1000]
                                     [--sweep 100,1000] [--skip-compare]
+                                    [--protocols pop3,imap] [--perf DIRECTORY]
+
+--protocols limits the comparison to POP3 or IMAP; --perf records a call-graph
+profile of every quillon run (perf record --call-graph dwarf) into DIRECTORY.
 
 Needs root (Dovecot as in tests/support/dovecot_server.cpp); installs
 dovecot-pop3d, dovecot-imapd, mpop, isync and time with apt-get when missing.
@@ -31,6 +35,7 @@ import imap_fetch_compare as imap  # noqa: E402
 
 PACKAGES = dict(pop3.POP3_PACKAGES, **imap.IMAP_PACKAGES)
 ACCOUNT_ID, USER_ID, INCOMING_FOLDER = 1, 1, 10
+PROFILE_DIRECTORY = None  # --perf
 
 
 def quillon_environment():
@@ -75,8 +80,13 @@ def prepare_quillon(build, work, port, imap_account, delete):
                   "[UserInfo]\r\nAccount=%d\r\nRetrieved Name=%s\r\n" % (
                       port, pop3.USER, pop3.PASSWORD, port, 1 if delete else 0, ACCOUNT_ID,
                       os.path.join(work, "retrieved.lst")))
-    return ["/usr/bin/env", "QUILLON_DATA_DIR=" + data,
-            os.path.join(build, "bin", "quillon"), parameters]
+    command = ["/usr/bin/env", "QUILLON_DATA_DIR=" + data,
+               os.path.join(build, "bin", "quillon"), parameters]
+    if PROFILE_DIRECTORY:
+        profile = os.path.join(PROFILE_DIRECTORY, "%s-%s.perf" % (
+            "imap" if imap_account else "pop3", os.path.basename(work)))
+        command = ["/usr/bin/perf", "record", "-q", "--call-graph", "dwarf,32768", "-F", "2000", "-o", profile, "--"] + command
+    return command
 
 
 def stored_by_quillon(work):
@@ -162,8 +172,10 @@ def compare(args, root, sources, env):
         return lambda dovecot: [print_row(case[0], case[1], run_case(case, dovecot, sources,
                                                                      args.runs, root, env))
                                 for case in cases(args, dovecot)]
-    with_dovecot(root, "pop3", run_all(pop3_cases))
-    with_dovecot(root, "imap", run_all(imap_cases))
+    if "pop3" in args.protocols:
+        with_dovecot(root, "pop3", run_all(pop3_cases))
+    if "imap" in args.protocols:
+        with_dovecot(root, "imap", run_all(imap_cases))
 
 
 def sweep(args, root, env):
@@ -200,8 +212,16 @@ def main():
     parser.add_argument("--sweep", default="100,1000",
                         type=lambda text: [int(n) for n in text.split(",") if n])
     parser.add_argument("--skip-compare", action="store_true", help="only the memory sweep")
+    parser.add_argument("--protocols", default="pop3,imap",
+                        type=lambda text: [name for name in text.split(",") if name])
+    parser.add_argument("--perf", metavar="DIRECTORY",
+                        help="record a profile of every quillon run into DIRECTORY")
     args = parser.parse_args()
     args.build = os.path.abspath(args.build)
+    if args.perf:
+        global PROFILE_DIRECTORY
+        PROFILE_DIRECTORY = os.path.abspath(args.perf)
+        os.makedirs(PROFILE_DIRECTORY, exist_ok=True)
     pop3.ensure_packages(PACKAGES)
     root = tempfile.mkdtemp(prefix="quillon-run-bench-")
     os.chmod(root, 0o755)  # the mail user reaches the Maildir below
