@@ -189,8 +189,8 @@ void ImapLineAssembler::StartLiteral() {
   state_ = literal_left_ == 0 ? State::kText : State::kLiteralBytes;
   // A literal of ordinary size gets its room at once, so the line is not
   // copied again and again as it grows (with room left for the items after
-  // it). A larger announcement grows with the bytes as they come, so a
-  // server cannot make us hold memory it never fills.
+  // it). A larger announcement is not taken on trust: the line grows with
+  // the bytes as they come.
   if (literal_left_ <= kLiteralReservedAhead) {
     line_.reserve(line_.size() + static_cast<std::size_t>(literal_left_) + kRoomAfterLiteral);
   }
