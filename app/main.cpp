@@ -3,6 +3,7 @@
 // the status window), QUILLON_DATA_DIR the directory of the data files.
 // Exit status: 0 after a normal end of the run, else the codes of
 // app/retrieval_driver.h.
+#include <malloc.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -55,19 +56,19 @@ bool AnswerInformationRequest(int argc, char* argv[]) {
   return false;
 }
 
-bool EnvironmentSet(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0';
-}
-
-// Without any display the program still runs, hidden, on Qt's offscreen
-// platform.
-void ChooseQtPlatform() {
-  if (EnvironmentSet("QT_QPA_PLATFORM") || EnvironmentSet("DISPLAY") ||
-      EnvironmentSet("WAYLAND_DISPLAY")) {
-    return;
-  }
-  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+// One message after another needs about as much memory as the one before
+// (the response, the decoder's copy, the decoded parts). By default the
+// allocator hands large freed blocks back to the system and the next
+// message faults them in again page by page, which costs more than the
+// copying itself; keeping freed memory (up to a bound) avoids that, and the
+// peak stays that of the largest message.
+void KeepFreedMemoryForTheNextMessage() {
+#if defined(__GLIBC__)
+  constexpr int kKeptBytes = 64 << 20;
+  constexpr int kLargestHeapBlock = 32 << 20;  // larger ones are mapped apart
+  ::mallopt(M_TRIM_THRESHOLD, kKeptBytes);
+  ::mallopt(M_MMAP_THRESHOLD, kLargestHeapBlock);
+#endif
 }
 
 std::string Absolute(const std::string& path) {
@@ -80,7 +81,8 @@ std::string Absolute(const std::string& path) {
 
 int main(int argc, char* argv[]) {
   if (AnswerInformationRequest(argc, argv)) return 0;
-  ChooseQtPlatform();
+  KeepFreedMemoryForTheNextMessage();
+  quillon::UseOffscreenPlatformWithoutDisplay();
   QApplication application(argc, argv);
   QApplication::setApplicationName(kApplicationTitle);
   // The status window ends the program itself, also when it never showed.

@@ -1,5 +1,7 @@
 #include "app/message_box.h"
 
+#include <cstdlib>
+
 #include <QApplication>
 #include <QMessageBox>
 #include <iostream>
@@ -72,6 +74,23 @@ BoxAnswer ShowQtBox(const std::string& text, BoxIcon icon, BoxButtons buttons) {
 }
 
 }  // namespace
+
+namespace {
+
+bool EnvironmentSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
+}  // namespace
+
+void UseOffscreenPlatformWithoutDisplay() {
+  if (EnvironmentSet("QT_QPA_PLATFORM") || EnvironmentSet("DISPLAY") ||
+      EnvironmentSet("WAYLAND_DISPLAY")) {
+    return;
+  }
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+}
 
 bool DisplayAvailable() {
   if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {

@@ -20,6 +20,11 @@ BoxAnswer ShowMessageBox(const std::string& text, BoxIcon icon,
 // windowing platform.
 bool DisplayAvailable();
 
+// Before the application object is made: with no display at all (no
+// DISPLAY, no WAYLAND_DISPLAY, no platform asked for), Qt's offscreen
+// platform, so the program and the tools still run, hidden.
+void UseOffscreenPlatformWithoutDisplay();
+
 // Replaces how boxes are shown (tests record and answer them); an empty
 // function restores the default.
 using MessageBoxFunction =

@@ -1,7 +1,6 @@
 #include "app/retrieval_driver.h"
 
 #include <fcntl.h>
-#include <malloc.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -45,22 +44,6 @@ bool SyncFileSystemOf(const std::string& directory) {
   const bool synced = ::syncfs(fd) == 0;
   ::close(fd);
   return synced;
-}
-
-// A run takes one message after another, each needing about as much memory
-// as the one before (the response line, the decoder's copy, the decoded
-// parts). By default the allocator hands large freed blocks back to the
-// system and the next message faults them in again page by page, which
-// costs more than the copying itself. Keeping freed memory (up to a bound)
-// for the next message avoids that; the peak stays that of the largest
-// message.
-void KeepFreedMemoryForTheNextMessage() {
-#if defined(__GLIBC__)
-  constexpr int kKeptBytes = 64 << 20;
-  constexpr int kLargestHeapBlock = 32 << 20;  // larger ones are mapped apart
-  ::mallopt(M_TRIM_THRESHOLD, kKeptBytes);
-  ::mallopt(M_MMAP_THRESHOLD, kLargestHeapBlock);
-#endif
 }
 
 }  // namespace
@@ -113,7 +96,6 @@ int TRetrievalDriver::ExitCode() const {
 bool TRetrievalDriver::IsImapAccount() const { return CurrentAccount().IsImap; }
 
 RetrievalEnd TRetrievalDriver::RunRetrieval() {
-  KeepFreedMemoryForTheNextMessage();
   RunState& run = CurrentRunState();
   connection_failed_ = failed_ = left_early_ = deletions_sent_ = false;
   server_has_uidl_ = true;
@@ -390,14 +372,18 @@ TRetrievalDriver::BodyEnd TRetrievalDriver::ListMode() {
 // --- the retrieved list ------------------------------------------------------
 
 void TRetrievalDriver::LoadRetrievedList() {
+  CurrentRunState().RetrievedList.clear();
+  ReadRetrievedFile();
+  key_searches_ = 0;
+  IndexRetrievedKeys();
+}
+
+void TRetrievalDriver::ReadRetrievedFile() {
   RunState& run = CurrentRunState();
-  run.RetrievedList.clear();
   if (!run.RetrievedName.empty() &&
       std::filesystem::exists(run.RetrievedName)) {
     run.RetrievedList.LoadFromFile(run.RetrievedName);
   }
-  key_searches_ = 0;
-  IndexRetrievedKeys();
 }
 
 void TRetrievalDriver::IndexRetrievedKeys() {
@@ -430,10 +416,8 @@ void TRetrievalDriver::AppendRetrievedLine(const std::string& line) {
 
 void TRetrievalDriver::TrimRetrievedList() {
   RunState& run = CurrentRunState();
-  if (!run.RetrievedName.empty() &&
-      std::filesystem::exists(run.RetrievedName)) {
-    run.RetrievedList.LoadFromFile(run.RetrievedName);
-  }
+  // Takes in the lines appended during the run.
+  ReadRetrievedFile();
   const int excess = eMail_.MessageCount() - run.MaxMessages;
   for (int k = 0; k < excess; ++k) {
     try {

@@ -125,6 +125,8 @@ class TRetrievalDriver {
   // empty and the server has unique ids, "UIDL:" + the server's id.
   std::string ListedMessageId(int index, const std::string& message_id);
   void IndexRetrievedKeys();
+  // Replaces RetrievedList with the file's lines when the file exists.
+  void ReadRetrievedFile();
   bool MakeDeletionsDurable();
   std::string TransferText(int transferred, int size) const;
   void ShowProgress(int value);

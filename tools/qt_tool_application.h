@@ -4,11 +4,10 @@
 // files.
 #pragma once
 
-#include <stdlib.h>
-
 #include <QApplication>
 #include <QtGlobal>
 
+#include "app/message_box.h"
 #include "platform/message_pump.h"
 #include "platform/qt_pump.h"
 
@@ -27,10 +26,6 @@ class QtToolApplication {
   QtToolApplication& operator=(const QtToolApplication&) = delete;
 
  private:
-  static bool EnvironmentSet(const char* name) {
-    const char* value = ::getenv(name);
-    return value != nullptr && *value != '\0';
-  }
   // Qt's note that a root shell has no XDG_RUNTIME_DIR says nothing about
   // the command and would land in the middle of its output; everything
   // else Qt says goes to standard error as usual.
@@ -45,10 +40,7 @@ class QtToolApplication {
   // Returns the argument count QApplication keeps a reference to.
   static int& ChoosePlatform() {
     qInstallMessageHandler(QuietMessageHandler);
-    if (!EnvironmentSet("QT_QPA_PLATFORM") && !EnvironmentSet("DISPLAY") &&
-        !EnvironmentSet("WAYLAND_DISPLAY")) {
-      ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    }
+    UseOffscreenPlatformWithoutDisplay();
     static int argc = 1;
     return argc;
   }
