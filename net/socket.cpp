@@ -325,7 +325,7 @@ void TagSocket::Close() {
     ReleaseSocket();
     Fire(OnClosed);
   }
-  if (ras_ != nullptr) ras_->HangUp();
+  if (ras_ != nullptr) ras_->Disconnect();
 }
 
 void TagSocket::Cancel() {

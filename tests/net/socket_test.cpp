@@ -141,7 +141,7 @@ TEST(SocketConnection, UnloadedSocketLayerRefusesEveryCall) {
 class RecordingDialUp : public DialUpLink {
  public:
   void Connect() override { calls.push_back("Dial"); }
-  void HangUp() override { calls.push_back("HangUp"); }
+  void Disconnect() override { calls.push_back("HangUp"); }
   std::vector<std::string> calls;
 };
 
