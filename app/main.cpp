@@ -17,9 +17,11 @@
 #include "app/dbus_talker.h"
 #include "app/mail_address_dialog.h"
 #include "app/message_box.h"
+#include "app/network_manager_dialer.h"
 #include "app/print_preview_form.h"
 #include "app/qt_message_printer.h"
 #include "app/receive_status.h"
+#include "net/ag_ras.h"
 #include "platform/data_dir.h"
 #include "platform/qt_pump.h"
 #include "rules/talker_sender.h"
@@ -105,6 +107,19 @@ int main(int argc, char* argv[]) {
   int exit_code = 0;
   {
     quillon::TReceiveStatus window(arguments);
+    // The dial-up component: its entries are listed, its progress would go
+    // to the status line; no socket of the run is attached to it.
+    quillon::NetworkManagerDialer dialer;
+    quillon::TagRas DialUp(dialer);
+    DialUp.SetForceService(false);
+    DialUp.OnStatusChange = [&window](quillon::TagRas&,
+                                      const std::string& text) {
+      window.SetStatusText(text);
+    };
+    DialUp.ShowErrorBox = [](const std::string& text) {
+      quillon::ShowMessageBox(text, quillon::BoxIcon::kError,
+                              quillon::BoxButtons::kOk);
+    };
     // The print window of the print rules; it shows itself only while a
     // message prints.
     quillon::TPreViewForm print_window;
