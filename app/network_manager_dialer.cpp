@@ -397,8 +397,9 @@ void NetworkManagerDialer::HangUp(const ConnectionHandle& connection) {
   QDBusMessage call = MethodCall(Latin(nm::kManagerPath),
                                  nm::kManagerInterface, "DeactivateConnection");
   call << QVariant::fromValue(QDBusObjectPath(active));
-  // Not waiting for the connection to go down.
-  bus_.send(call);
+  // NetworkManager answers at once; the connection goes down after.
+  QDBusMessage reply;
+  Call(call, reply);
 }
 
 bool NetworkManagerDialer::ErrorText(int code, std::string& text) {

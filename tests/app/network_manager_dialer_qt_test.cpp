@@ -24,6 +24,7 @@
 #include "net/ag_ras.h"
 #include "platform/message_pump.h"
 #include "tests/app/qt_test_application.h"
+#include "tests/support/tool_run.h"
 
 namespace quillon {
 namespace {
@@ -271,11 +272,6 @@ TEST_F(NetworkManagerMock, DiallingReportsTheTextsInOrderAndHangsUp) {
                 "len(p.GetMethodCalls('Update')))"),
             "(1, 0)");
   ras.Disconnect();
-  const auto deadline = std::chrono::steady_clock::now() + kStartDeadline;
-  while (CallCount("DeactivateConnection") != "1") {
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
   EXPECT_EQ(Run("result = self.GetMethodCalls('DeactivateConnection')[0][1][0]"),
             "/org/freedesktop/NetworkManager/ActiveConnection/dial");
 }
@@ -300,6 +296,26 @@ TEST_F(NetworkManagerMock, FailingActivationRaisesItsCode) {
   // A wired profile does not authenticate.
   EXPECT_EQ(texts, (Texts{"Dialing...", ""}));
   EXPECT_EQ(ras.Handle(), "");
+}
+
+TEST_F(NetworkManagerMock, ToolListsDialsShowsAndHangsUp) {
+  StartNetworkManager();
+  AddProfiles();
+  test::ToolRun run = test::RunTool("dialup list");
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.output, "Office DSL\nWired\n");
+  // The template activates at once.
+  run = test::RunTool("dialup connect Wired --timeout 20");
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.output, "Dialing...\nSuccessfully connected\n");
+  run = test::RunTool("dialup status");
+  EXPECT_EQ(run.output, "Wired\t\n");
+  run = test::RunTool("dialup connect 'Dial-in'", test::ToolStderr::kMerged);
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.output.find("\"Dial-in\" is not recognized."), std::string::npos)
+      << run.output;
+  EXPECT_EQ(test::RunTool("dialup hangup Wired").exit_code, 0);
+  EXPECT_EQ(CallCount("DeactivateConnection"), "1");
 }
 
 }  // namespace
