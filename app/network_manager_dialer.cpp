@@ -325,29 +325,66 @@ int NetworkManagerDialer::Dial(const DialParams& params, DialNotify notify,
   NmSettings settings;
   result = ReadSettings(profile, settings);
   if (result != 0) return result;
-  QDBusMessage call =
-      MethodCall(Latin(nm::kManagerPath), nm::kManagerInterface,
-                 "ActivateConnection");
-  call << QVariant::fromValue(QDBusObjectPath(profile))
-       << QVariant::fromValue(QDBusObjectPath(Latin(kNoObject)))
-       << QVariant::fromValue(QDBusObjectPath(Latin(kNoObject)));
-  QDBusMessage reply;
-  result = Call(call, reply);
-  if (result != 0) return result;
-  if (reply.arguments().isEmpty()) return kNmUnknownError;
-  const QString active = Unpack<QDBusObjectPath>(reply.arguments().at(0)).path();
+  QString active = ActiveConnectionOf(profile);
+  // Activating a profile that is active already would take it down and up
+  // again under whoever uses it; dialling it joins the activation instead.
+  if (active.isEmpty()) {
+    result = Activate(profile, active);
+    if (result != 0) return result;
+  }
   handle = active.toStdString();
-  Dialling& dialling = dialling_[active];
-  dialling.notify = std::move(notify);
-  dialling.authenticates = !AuthKeysOf(settings).setting.isEmpty();
-  bus_.connect(Latin(nm::kService), active, Latin(nm::kActiveInterface),
-               QStringLiteral("StateChanged"), this,
-               SLOT(ActiveStateChanged(QDBusMessage)));
+  const bool followed = dialling_.count(active) > 0;
+  // A new dial reports its progress from the start.
+  dialling_[active] = Dialling{std::move(notify),
+                               !AuthKeysOf(settings).setting.isEmpty(),
+                               kNmActiveUnknown};
+  if (!followed) {
+    bus_.connect(Latin(nm::kService), active, Latin(nm::kActiveInterface),
+                 QStringLiteral("StateChanged"), this,
+                 SLOT(ActiveStateChanged(QDBusMessage)));
+  }
   // The state it reached before the signal was connected.
   QVariant state;
   if (GetProperty(active, nm::kActiveInterface, "State", state) == 0) {
     Advance(active, state.toUInt(), 0);
   }
+  return 0;
+}
+
+QString NetworkManagerDialer::ActiveConnectionOf(const QString& profile) const {
+  QVariant value;
+  if (GetProperty(Latin(nm::kManagerPath), nm::kManagerInterface,
+                  "ActiveConnections", value) != 0) {
+    return {};
+  }
+  for (const QDBusObjectPath& active : Unpack<QList<QDBusObjectPath>>(value)) {
+    QVariant connection;
+    QVariant state;
+    if (GetProperty(active.path(), nm::kActiveInterface, "Connection",
+                    connection) != 0 ||
+        GetProperty(active.path(), nm::kActiveInterface, "State", state) != 0) {
+      continue;
+    }
+    const unsigned current = state.toUInt();
+    if (Unpack<QDBusObjectPath>(connection).path() == profile &&
+        (current == kNmActivating || current == kNmActivated)) {
+      return active.path();
+    }
+  }
+  return {};
+}
+
+int NetworkManagerDialer::Activate(const QString& profile, QString& active) {
+  QDBusMessage call = MethodCall(Latin(nm::kManagerPath),
+                                 nm::kManagerInterface, "ActivateConnection");
+  call << QVariant::fromValue(QDBusObjectPath(profile))
+       << QVariant::fromValue(QDBusObjectPath(Latin(kNoObject)))
+       << QVariant::fromValue(QDBusObjectPath(Latin(kNoObject)));
+  QDBusMessage reply;
+  const int result = Call(call, reply);
+  if (result != 0) return result;
+  if (reply.arguments().isEmpty()) return kNmUnknownError;
+  active = Unpack<QDBusObjectPath>(reply.arguments().at(0)).path();
   return 0;
 }
 

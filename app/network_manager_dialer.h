@@ -103,6 +103,10 @@ class NetworkManagerDialer final : public QObject, public ConnectionManager {
   int ReadSettings(const QString& profile, QMap<QString, QVariantMap>& settings);
   bool PasswordStored(const QString& profile, const AuthKeys& keys);
   static AuthKeys AuthKeysOf(const QMap<QString, QVariantMap>& settings);
+  // The active connection of `profile` that is activating or activated;
+  // empty when there is none.
+  QString ActiveConnectionOf(const QString& profile) const;
+  int Activate(const QString& profile, QString& active);
   void Advance(const QString& path, unsigned state, unsigned reason);
 
   QString connection_name_;

@@ -298,6 +298,23 @@ TEST_F(NetworkManagerMock, FailingActivationRaisesItsCode) {
   EXPECT_EQ(ras.Handle(), "");
 }
 
+TEST_F(NetworkManagerMock, DiallingAProfileThatIsUpDoesNotRestartIt) {
+  StartNetworkManager();
+  AddProfiles();
+  NetworkManagerDialer dialer;
+  TagRas ras(dialer);
+  Record(ras);
+  ras.SetService("Wired");
+  ras.SetTimeOut(kDialTimeOut);
+  ras.Connect();
+  const ConnectionHandle first = ras.Handle();
+  ras.Connect();  // its own call is not taken as found: it dials again
+  EXPECT_EQ(ras.Handle(), first);
+  EXPECT_EQ(CallCount("ActivateConnection"), "1");
+  EXPECT_EQ(texts, (Texts{"Dialing...", "Successfully connected", "Dialing...",
+                          "Successfully connected"}));
+}
+
 TEST_F(NetworkManagerMock, ToolListsDialsShowsAndHangsUp) {
   StartNetworkManager();
   AddProfiles();
