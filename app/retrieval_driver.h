@@ -140,6 +140,7 @@ class TRetrievalDriver {
   bool failed_ = false;
   bool left_early_ = false;
   bool deletions_sent_ = false;
+  bool deletions_withheld_ = false;  // sent, then dropped unflushed
   bool server_has_uidl_ = true;
   std::map<int, std::string> unique_ids_;  // of this session, by index
   std::unordered_set<std::string> retrieved_keys_;

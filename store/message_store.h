@@ -157,8 +157,8 @@ int NewMessageNumber();
 void StoreMessage(const StoredMessageValues& values);
 
 // Appends the current record at the end of the message index under the
-// header lock (the data record is written before the header that counts
-// it), then writes its folder index entry. Throws EInOutError.
+// header lock, with its folder index entry; both are written before the
+// header that counts them. Throws EInOutError.
 void AppendMessageRecord();
 
 // Writes entry `record_number` of qvMFolderData.mes; the file grows with
