@@ -1,5 +1,7 @@
 #include "rules/received_message.h"
 
+#include <unistd.h>
+
 #include "mail/header_values.h"
 #include "platform/date_text.h"
 #include "platform/text.h"
@@ -106,9 +108,17 @@ bool TReceivedMessageStep::IsEmptyMessage() const {
 }
 
 void TReceivedMessageStep::SaveMessageFiles(const Processing& processing) {
-  message_source_.SaveToFile(StoredFilePath(processing.message_file_name));
-  WriteMessageRecipientsFile(StoredFilePath(processing.recipients_file_name),
-                             message_source_);
+  const std::string message_path = StoredFilePath(processing.message_file_name);
+  const std::string recipients_path = StoredFilePath(processing.recipients_file_name);
+  try {
+    message_source_.SaveToFile(message_path);
+    WriteMessageRecipientsFile(recipients_path, message_source_);
+  } catch (...) {
+    // No record will name them: a half-written pair would only lie about.
+    ::unlink(message_path.c_str());
+    ::unlink(recipients_path.c_str());
+    throw;
+  }
 }
 
 void TReceivedMessageStep::TakeMessageDate(Processing& processing) {
