@@ -95,7 +95,13 @@ void TReceivedMessageStep::ProcessReceivedMessage() {
   if (MatchedRuleId() != -1) ApplyMatchedRule(processing);
 
   view_.SetStatusText("[Saving message...]");
-  StoreIndexRecord(processing);
+  try {
+    StoreIndexRecord(processing);
+  } catch (...) {
+    // Files that no counted record names would only lie about.
+    if (!IndexEndsWithMessage(processing.message_number)) RemoveMessageFiles(processing);
+    throw;
+  }
   CurrentTalker().SendTalkerCommand(
       MessNewCommand(processing.folder_id, LastStoredRecordNumber(), run.SavedCount));
   view_.SetStatusText("");
@@ -115,10 +121,14 @@ void TReceivedMessageStep::SaveMessageFiles(const Processing& processing) {
     WriteMessageRecipientsFile(recipients_path, message_source_);
   } catch (...) {
     // No record will name them: a half-written pair would only lie about.
-    ::unlink(message_path.c_str());
-    ::unlink(recipients_path.c_str());
+    RemoveMessageFiles(processing);
     throw;
   }
+}
+
+void TReceivedMessageStep::RemoveMessageFiles(const Processing& processing) {
+  ::unlink(StoredFilePath(processing.message_file_name).c_str());
+  ::unlink(StoredFilePath(processing.recipients_file_name).c_str());
 }
 
 void TReceivedMessageStep::TakeMessageDate(Processing& processing) {

@@ -174,6 +174,21 @@ void AppendMessageRecord() {
   last_stored_record_number = count;
 }
 
+bool IndexEndsWithMessage(int message_number) {
+  try {
+    const RecordFile file = OpenMessagesFile(MessagesFilePath());
+    const MessageIndexHeader header = HeaderFromBytes(file.ReadRequiredRecord(0));
+    if (header.RecordCount < 1) return false;
+    std::string record;
+    if (!file.ReadRecord(static_cast<std::size_t>(header.RecordCount), record)) {
+      return false;
+    }
+    return MessageRecord::FromBytes(record).MessageNumber == message_number;
+  } catch (const EInOutError&) {
+    return true;
+  }
+}
+
 void WriteFolderIndexEntry(int record_number, int folder_id,
                            int message_number, std::uint8_t flag,
                            int account_id) {

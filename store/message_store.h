@@ -161,6 +161,12 @@ void StoreMessage(const StoredMessageValues& values);
 // header that counts them. Throws EInOutError.
 void AppendMessageRecord();
 
+// Whether the last record that the message index's header counts is that
+// of message `message_number`: after a failed append, whether the record
+// made it. True also when the index cannot be read (then nothing may be
+// taken back).
+bool IndexEndsWithMessage(int message_number);
+
 // Writes entry `record_number` of qvMFolderData.mes; the file grows with
 // zero entries when the position lies beyond its end.
 void WriteFolderIndexEntry(int record_number, int folder_id,
