@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -244,8 +245,15 @@ class FaultSweepTest : public ::testing::TestWithParam<SweepMode> {
     SCOPED_TRACE(label);
     StartCase();
     WatchFileOperations(kind, nth, error_code);
+    const auto started = std::chrono::steady_clock::now();
     const RunEnd faulted = Run();
+    const auto took = std::chrono::steady_clock::now() - started;
     StopWatchingFileOperations();
+    if (took > std::chrono::seconds(5)) {
+      std::cout << "[fault sweep] slow: " << label << ": "
+                << std::chrono::duration_cast<std::chrono::seconds>(took).count()
+                << " s, " << faulted.error << "\n";
+    }
     ++figures.runs;
     if (!FileFaultInjected()) return;
     ++figures.faults_injected;
