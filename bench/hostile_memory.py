@@ -22,7 +22,7 @@ def run_case(program, pattern):
     child.returncode = os.waitstatus_to_exitcode(status)
     wall = time.monotonic() - start
     passed = child.returncode == 0 and "[  PASSED  ]" in output
-    return usage.ru_maxrss / 1024.0, wall, passed
+    return usage.ru_maxrss / 1024.0, wall, passed  # KiB to MiB
 
 
 def main():
@@ -37,13 +37,13 @@ def main():
     base_rss, _, _ = run_case(options.tests, "NoSuchTest.None")
     print("| case | passed | wall s | peak RSS MB | above the idle program MB |")
     print("|---|---|---:|---:|---:|")
-    print(f"| (no test: the program alone) | - | - | {base_rss:.1f} | 0.0 |")
+    print(f"| (no test: the program alone) | - | - | {base_rss:.2f} | 0.00 |")
     failed = 0
     for case in cases:
         rss, wall, passed = run_case(options.tests, "HostileServerTest." + case)
         failed += not passed
-        print(f"| {case} | {'yes' if passed else 'NO'} | {wall:.2f} | {rss:.1f} |"
-              f" {rss - base_rss:.1f} |")
+        print(f"| {case} | {'yes' if passed else 'NO'} | {wall:.2f} | {rss:.2f} |"
+              f" {rss - base_rss:.2f} |")
     return 1 if failed else 0
 
 
