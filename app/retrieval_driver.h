@@ -71,7 +71,9 @@ class TRetrievalDriver {
 
   // The run. A normal end calls Terminate with the run's exit code; an
   // early end returns kEarly without it; any other failure propagates after
-  // the client was disconnected and "RecvStop:" sent.
+  // the client was disconnected and "RecvStop:" sent. A POP3 run whose
+  // stored files could not be made durable before QUIT leaves its messages
+  // on the server and fails too.
   RetrievalEnd RunRetrieval();
   // The exit code of the run so far (after RunRetrieval: of the run).
   int ExitCode() const;

@@ -109,13 +109,11 @@ class FaultSweepTest : public ::testing::TestWithParam<SweepMode> {
  protected:
   static void SetUpTestSuite() {
     if (DovecotServer::Available()) {
-      dovecot_ = new DovecotServer(std::vector<DovecotServer::User>{{"joe", "pw"}});
+      dovecot_ = std::make_unique<DovecotServer>(
+          std::vector<DovecotServer::User>{{"joe", "pw"}});
     }
   }
-  static void TearDownTestSuite() {
-    delete dovecot_;
-    dovecot_ = nullptr;
-  }
+  static void TearDownTestSuite() { dovecot_.reset(); }
   void SetUp() override {
     if (dovecot_ == nullptr) GTEST_SKIP() << "Dovecot is not installed";
     char pattern[] = "/tmp/quillon-faults-XXXXXX";
@@ -295,7 +293,7 @@ class FaultSweepTest : public ::testing::TestWithParam<SweepMode> {
     }
   }
 
-  static DovecotServer* dovecot_;
+  static std::unique_ptr<DovecotServer> dovecot_;
   std::string root_;
   std::string data_;
   int cases_ = 0;
@@ -303,7 +301,7 @@ class FaultSweepTest : public ::testing::TestWithParam<SweepMode> {
   test::RecordingTalker talker_;
 };
 
-DovecotServer* FaultSweepTest::dovecot_ = nullptr;
+std::unique_ptr<DovecotServer> FaultSweepTest::dovecot_;
 
 TEST_P(FaultSweepTest, EveryFailingFileCallEndsTheRunWithoutLosingMail) {
   // A clean run counts the calls there are to fail.
