@@ -6,12 +6,14 @@
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
+#include <system_error>
 
 #include "mail/header_values.h"
 #include "platform/data_dir.h"
 #include "platform/date_text.h"
+#include "platform/fault_injection.h"
+#include "platform/file_handle.h"
 #include "platform/message_pump.h"
 #include "platform/text.h"
 #include "rules/run_state.h"
@@ -27,23 +29,34 @@ constexpr char kUniqueIdPrefix[] = "UIDL:";
 
 std::string Decimal(std::int64_t value) { return std::to_string(value); }
 
+constexpr char kNotDurableText[] =
+    "The stored messages could not be written to disk; they stay on the server";
+
 // fsync of one file; a missing file has nothing to flush.
 bool SyncFile(const std::string& path) {
   if (path.empty()) return true;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT;
-  const bool synced = ::fsync(fd) == 0;
-  ::close(fd);
-  return synced;
+  FileHandle file(FileOpen(path.c_str(), O_RDONLY));
+  if (!file.IsOpen()) return errno == ENOENT;
+  return FileSync(file.Get()) == 0;
 }
 
 // syncfs of the file system that holds `directory`.
 bool SyncFileSystemOf(const std::string& directory) {
-  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool synced = ::syncfs(fd) == 0;
-  ::close(fd);
-  return synced;
+  FileHandle file(FileOpen(directory.c_str(), O_RDONLY | O_DIRECTORY));
+  if (!file.IsOpen()) return false;
+  return FileSystemSync(file.Get()) == 0;
+}
+
+void WriteAllTo(int fd, const std::string& bytes, const std::string& name) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t written = FileWrite(fd, bytes.data() + done, bytes.size() - done);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      throw std::system_error(errno, std::generic_category(), "writing " + name);
+    }
+    done += static_cast<std::size_t>(written);
+  }
 }
 
 }  // namespace
@@ -76,11 +89,7 @@ TRetrievalDriver::TRetrievalDriver(TmsRemotePOP& eMail, TImap4Client& IC,
   };
   IC_.OnRetrieved = [this](TagSocket&, int num) { ICRetrieved(num); };
   IC_.OnDeletingDelivered = [this](TagSocket&) {
-    if (!MakeDeletionsDurable()) {
-      throw std::runtime_error(
-          "The stored messages could not be written to disk; they stay on "
-          "the server");
-    }
+    if (!MakeDeletionsDurable()) throw std::runtime_error(kNotDurableText);
   };
 }
 
@@ -98,6 +107,7 @@ bool TRetrievalDriver::IsImapAccount() const { return CurrentAccount().IsImap; }
 RetrievalEnd TRetrievalDriver::RunRetrieval() {
   RunState& run = CurrentRunState();
   connection_failed_ = failed_ = left_early_ = deletions_sent_ = false;
+  deletions_withheld_ = false;
   server_has_uidl_ = true;
   unique_ids_.clear();
   // A Cancel or Skip! pressed before the run started ends it before it
@@ -129,6 +139,12 @@ RetrievalEnd TRetrievalDriver::RunRetrieval() {
     throw;
   }
   EndSession();
+  if (deletions_withheld_) {
+    // The messages are stored but were not deleted: the next run fetches
+    // them again, and this one must not look whole.
+    failed_ = true;
+    throw std::runtime_error(kNotDurableText);
+  }
   if (end == BodyEnd::kEarly) {
     left_early_ = true;
     return RetrievalEnd::kEarly;
@@ -171,6 +187,7 @@ void TRetrievalDriver::DisconnectAccount() {
     } else if (deletions_sent_ && !MakeDeletionsDurable()) {
       // Without QUIT the server forgets the deletions: the messages stay
       // until their copies here are safe.
+      deletions_withheld_ = true;
       eMail_.Close();
     } else {
       eMail_.Disconnect();
@@ -407,11 +424,15 @@ bool TRetrievalDriver::IsAlreadyRetrieved(const std::string& key) {
 
 void TRetrievalDriver::AppendRetrievedLine(const std::string& line) {
   const std::string& name = CurrentRunState().RetrievedName;
-  std::ofstream out(name, std::ios::binary | std::ios::app);
-  if (!out) throw std::runtime_error("Cannot open " + name + " for appending");
-  out << line << "\r\n";
-  out.flush();
-  if (!out) throw std::runtime_error("Cannot write to " + name);
+  FileHandle file(FileOpen(name.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0666));
+  if (!file.IsOpen()) {
+    throw std::system_error(errno, std::generic_category(),
+                            "opening " + name + " for appending");
+  }
+  WriteAllTo(file.Get(), line + "\r\n", name);
+  if (file.Close() != 0) {
+    throw std::system_error(errno, std::generic_category(), "writing " + name);
+  }
 }
 
 void TRetrievalDriver::TrimRetrievedList() {

@@ -71,7 +71,9 @@ class TRetrievalDriver {
 
   // The run. A normal end calls Terminate with the run's exit code; an
   // early end returns kEarly without it; any other failure propagates after
-  // the client was disconnected and "RecvStop:" sent.
+  // the client was disconnected and "RecvStop:" sent. A POP3 run whose
+  // stored files could not be made durable before QUIT leaves its messages
+  // on the server and fails too.
   RetrievalEnd RunRetrieval();
   // The exit code of the run so far (after RunRetrieval: of the run).
   int ExitCode() const;
@@ -140,6 +142,7 @@ class TRetrievalDriver {
   bool failed_ = false;
   bool left_early_ = false;
   bool deletions_sent_ = false;
+  bool deletions_withheld_ = false;  // sent, then dropped unflushed
   bool server_has_uidl_ = true;
   std::map<int, std::string> unique_ids_;  // of this session, by index
   std::unordered_set<std::string> retrieved_keys_;

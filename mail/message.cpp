@@ -120,6 +120,7 @@ void TmsCustomMessage::AssignCommon(const TmsCustomMessage& source) {
 void TmsCustomMessage::SaveToFile(const std::string& file_name) {
   TFileStream file(file_name, TFileStream::Mode::kCreate);
   SaveToStream(file);
+  file.Close();
 }
 
 void TmsCustomMessage::LoadFromFile(const std::string& file_name) {

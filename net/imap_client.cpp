@@ -265,6 +265,7 @@ void TImap4Client::SendCommandPieces(const std::string& text) {
 
 void TImap4Client::AwaitContinuation() {
   std::string line;
+  pace_.Start(TimeOut());
   for (long lines = 0; lines < kMaxResponseLines; ++lines) {
     ReadResponseLine(line);
     if (!StartsWith(line, "*")) break;
@@ -286,6 +287,7 @@ void TImap4Client::TraceCommand(const std::string& text) {
 void TImap4Client::GetResponse(const std::string& tag) {
   if (tag.empty()) throw EImapError("GetResponse : \"tag\" is empty");
   std::string line;
+  pace_.Start(TimeOut());
   for (long lines = 0;; ++lines) {
     if (lines >= kMaxResponseLines) {
       Close();
@@ -297,7 +299,9 @@ void TImap4Client::GetResponse(const std::string& tag) {
       // The "* " goes in place: a FETCH line holds whole messages, and a
       // copy of it would cost as much again.
       line.erase(0, std::min<std::size_t>(2, line.size()));
+      pace_.Pause();
       HandleUntagged(line);
+      pace_.Resume();
     }
     if (tagged) break;
   }
@@ -361,6 +365,7 @@ void TImap4Client::ReadLineBytes() {
       SocketError(kWsaEConnReset);
     }
     assembler_.Feed(piece);
+    if (!pace_.Received(piece.size())) TimeOutError();
     // A large message keeps the connection busy for a while: the time-out
     // bounds the silence between pieces, not the whole transfer.
     if (in_literal) StartClock();

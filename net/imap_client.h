@@ -20,6 +20,7 @@
 #include "net/imap_tokens.h"
 #include "net/mail_base.h"
 #include "net/mailboxes.h"
+#include "net/transfer_pace.h"
 #include "platform/streams.h"
 
 namespace quillon {
@@ -177,6 +178,7 @@ class TImap4Client : public TCustomImap {
   TMailboxList* all_mailboxes_ = nullptr;
   std::unique_ptr<TMailboxList> own_mailboxes_;
   ImapLineAssembler assembler_;
+  TransferPace pace_;  // of the response being read
   bool recording_deliveries_ = false;
   std::vector<int> delivered_;
   bool login_in_progress_ = false;

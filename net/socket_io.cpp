@@ -9,6 +9,7 @@
 #include "net/net_errors.h"
 #include "net/socket.h"
 #include "net/socket_messages.h"
+#include "net/transfer_pace.h"
 #include "net/winsock.h"
 
 namespace quillon {
@@ -167,6 +168,8 @@ void TagSocket::ReceiveData(TStream& stream, std::int64_t expected_size) {
   clock_.Stop();
   const std::int64_t start_size = stream.Size();
   DataEndDetector detector(StreamTail(stream), start_size);
+  TransferPace pace;
+  pace.Start(TimeOut());
   clock_.Start();
   while (true) {
     const std::int64_t position = stream.Position();
@@ -178,6 +181,7 @@ void TagSocket::ReceiveData(TStream& stream, std::int64_t expected_size) {
       const std::size_t taken = detector.Feed(chunk);
       stream.Write(chunk.data(), taken);
       ConsumeInput(taken);
+      if (!pace.Received(taken)) TimeOutError();
       clock_.Start();
       if (detector.TotalSize() - start_size > kMaxDataBlockBytes) {
         SocketErrorClosing(kMsgDataTooLong);

@@ -22,6 +22,10 @@ class FileHandle {
   bool IsOpen() const { return fd_ >= 0; }
   int Release() { return std::exchange(fd_, -1); }
   void Reset(int fd = -1);
+  // Closes the descriptor now and reports the result, as close() does
+  // (0, or -1 with errno set): a written file's last write error can
+  // show only here.
+  int Close();
 
  private:
   int fd_ = -1;

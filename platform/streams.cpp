@@ -1,5 +1,7 @@
 #include "platform/streams.h"
 
+#include "platform/fault_injection.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -107,7 +109,7 @@ TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
   if (mode == Mode::kCreate) flags = O_RDWR | O_CREAT | O_TRUNC;
   if (mode == Mode::kCreateNew) flags = O_RDWR | O_CREAT | O_EXCL;
   if (mode == Mode::kOpenReadWrite) flags = O_RDWR;
-  file_.Reset(::open(path.c_str(), flags | O_CLOEXEC, 0666));
+  file_.Reset(FileOpen(path.c_str(), flags, 0666));
   if (!file_.IsOpen()) ThrowFileError("opening", path);
 }
 
@@ -130,7 +132,7 @@ void TFileStream::Write(const void* buffer, std::size_t count) {
   std::size_t done = 0;
   const auto* bytes = static_cast<const char*>(buffer);
   while (done < count) {
-    const ssize_t written = ::write(file_.Get(), bytes + done, count - done);
+    const ssize_t written = FileWrite(file_.Get(), bytes + done, count - done);
     if (written < 0) {
       if (errno == EINTR) continue;
       ThrowFileError("writing", path_);
@@ -152,6 +154,10 @@ std::int64_t TFileStream::Size() const {
   struct stat status {};
   if (::fstat(file_.Get(), &status) != 0) ThrowFileError("reading", path_);
   return status.st_size;
+}
+
+void TFileStream::Close() {
+  if (file_.Close() != 0) ThrowFileError("closing", path_);
 }
 
 void TFileStream::SetSize(std::int64_t size) {

@@ -70,6 +70,9 @@ class TFileStream : public TStream {
   void SetSize(std::int64_t size) override;
 
   const std::string& FileName() const { return path_; }
+  // Closes the file now; a failure the system reports only at the close
+  // throws std::system_error. Nothing may be done with the stream after.
+  void Close();
 
  private:
   std::string path_;

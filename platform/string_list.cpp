@@ -1,10 +1,14 @@
 #include "platform/string_list.h"
 
-#include <fstream>
-#include <iterator>
-#include <sstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <system_error>
 
+#include "platform/fault_injection.h"
+#include "platform/file_handle.h"
 #include "platform/text.h"
 
 namespace quillon {
@@ -36,25 +40,61 @@ void TStringList::SetText(const std::string& text) {
   if (start < text.size()) push_back(text.substr(start));
 }
 
-void TStringList::LoadFromFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    throw std::system_error(errno, std::generic_category(), "opening " + path);
+namespace {
+
+[[noreturn]] void ThrowFileError(const std::string& action,
+                                 const std::string& path) {
+  throw std::system_error(errno, std::generic_category(), action + " " + path);
+}
+
+void WriteAll(int fd, const std::string& bytes, const std::string& path) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t written = FileWrite(fd, bytes.data() + done, bytes.size() - done);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      ThrowFileError("writing", path);
+    }
+    done += static_cast<std::size_t>(written);
   }
-  std::ostringstream content;
-  content << in.rdbuf();
-  SetText(content.str());
+}
+
+}  // namespace
+
+void TStringList::LoadFromFile(const std::string& path) {
+  FileHandle file(FileOpen(path.c_str(), O_RDONLY));
+  if (!file.IsOpen()) ThrowFileError("opening", path);
+  std::string text;
+  char buffer[16384];
+  for (;;) {
+    const ssize_t got = ::read(file.Get(), buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      ThrowFileError("reading", path);
+    }
+    if (got == 0) break;
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+  SetText(text);
 }
 
 void TStringList::SaveToFile(const std::string& path) const {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) {
-    throw std::system_error(errno, std::generic_category(), "creating " + path);
-  }
-  out << Text();
-  out.flush();
-  if (!out) {
-    throw std::system_error(errno, std::generic_category(), "writing " + path);
+  std::string pattern = path + ".newXXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  FileHandle file(FileMakeTemp(name.data()));
+  if (!file.IsOpen()) ThrowFileError("creating", path);
+  try {
+    // mkstemp makes the file private; give it the mode open() would have.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(file.Get(), 0666 & ~mask);
+    WriteAll(file.Get(), Text(), path);
+    if (file.Close() != 0) ThrowFileError("writing", path);
+    if (FileRename(name.data(), path.c_str()) != 0) ThrowFileError("replacing", path);
+  } catch (...) {
+    ::unlink(name.data());
+    throw;
   }
 }
 

@@ -1,5 +1,7 @@
 #include "platform/temp_file.h"
 
+#include "platform/fault_injection.h"
+
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -23,12 +25,17 @@ std::string CreateTempFile(const std::string& prefix) {
   std::string pattern = TempDirectory() + "/" + prefix + "XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
-  const int fd = ::mkstemp(buffer.data());
+  const int fd = FileMakeTemp(buffer.data());
   if (fd < 0) {
     throw std::system_error(errno, std::generic_category(),
                             "creating a temporary file in " + TempDirectory());
   }
-  ::close(fd);
+  if (FileClose(fd) != 0) {
+    const int error_code = errno;
+    ::unlink(buffer.data());
+    throw std::system_error(error_code, std::generic_category(),
+                            "creating a temporary file in " + TempDirectory());
+  }
   return std::string(buffer.data());
 }
 

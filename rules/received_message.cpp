@@ -1,5 +1,7 @@
 #include "rules/received_message.h"
 
+#include <unistd.h>
+
 #include "mail/header_values.h"
 #include "platform/date_text.h"
 #include "platform/text.h"
@@ -93,7 +95,13 @@ void TReceivedMessageStep::ProcessReceivedMessage() {
   if (MatchedRuleId() != -1) ApplyMatchedRule(processing);
 
   view_.SetStatusText("[Saving message...]");
-  StoreIndexRecord(processing);
+  try {
+    StoreIndexRecord(processing);
+  } catch (...) {
+    // Files that no counted record names would only lie about.
+    if (!IndexEndsWithMessage(processing.message_number)) RemoveMessageFiles(processing);
+    throw;
+  }
   CurrentTalker().SendTalkerCommand(
       MessNewCommand(processing.folder_id, LastStoredRecordNumber(), run.SavedCount));
   view_.SetStatusText("");
@@ -106,9 +114,21 @@ bool TReceivedMessageStep::IsEmptyMessage() const {
 }
 
 void TReceivedMessageStep::SaveMessageFiles(const Processing& processing) {
-  message_source_.SaveToFile(StoredFilePath(processing.message_file_name));
-  WriteMessageRecipientsFile(StoredFilePath(processing.recipients_file_name),
-                             message_source_);
+  const std::string message_path = StoredFilePath(processing.message_file_name);
+  const std::string recipients_path = StoredFilePath(processing.recipients_file_name);
+  try {
+    message_source_.SaveToFile(message_path);
+    WriteMessageRecipientsFile(recipients_path, message_source_);
+  } catch (...) {
+    // No record will name them: a half-written pair would only lie about.
+    RemoveMessageFiles(processing);
+    throw;
+  }
+}
+
+void TReceivedMessageStep::RemoveMessageFiles(const Processing& processing) {
+  ::unlink(StoredFilePath(processing.message_file_name).c_str());
+  ::unlink(StoredFilePath(processing.recipients_file_name).c_str());
 }
 
 void TReceivedMessageStep::TakeMessageDate(Processing& processing) {

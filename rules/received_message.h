@@ -51,6 +51,7 @@ class TReceivedMessageStep {
 
   bool IsEmptyMessage() const;
   void SaveMessageFiles(const Processing& processing);
+  void RemoveMessageFiles(const Processing& processing);
   void TakeMessageDate(Processing& processing);
   void ApplyMatchedRule(Processing& processing);
   void Reply(const Processing& processing);

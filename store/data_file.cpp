@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "platform/fault_injection.h"
 #include "store/record_bytes.h"
 #include "store/record_file.h"
 
@@ -37,7 +38,7 @@ bool LookUpRecordById(const std::string& file_name, std::size_t record_size,
 
 HeaderWriteLock::HeaderWriteLock(const std::string& path,
                                  std::size_t record_size)
-    : file_(::open(path.c_str(), O_RDWR)) {
+    : file_(FileOpen(path.c_str(), O_RDWR)) {
   if (!file_.IsOpen()) ThrowInOutError(errno, "opening", path);
   struct flock lock {};
   lock.l_type = F_WRLCK;

@@ -145,33 +145,48 @@ int NewMessageNumber() {
   header.HighestNumber = NextNumber(header.HighestNumber);
   PutHeader(header_bytes, header);
   file.WriteRecord(0, header_bytes);
+  file.Close();
   return header.HighestNumber;
 }
 
 void AppendMessageRecord() {
   const MessageRecord& message = CurrentMessage();
-  std::int32_t count = 0;
-  {
-    const std::string path = MessagesFilePath();
-    HeaderWriteLock lock(path, MessageRecord::kSize);
-    RecordFile file = OpenMessagesFile(path);
-    std::string header_bytes = file.ReadRequiredRecord(0);
-    MessageIndexHeader header = HeaderFromBytes(header_bytes);
-    count = NextNumber(header.RecordCount);
-    header.RecordCount = count;
-    if (message.MessageNumber != -1 &&
-        message.MessageNumber > header.HighestNumber) {
-      header.HighestNumber = message.MessageNumber;
-    }
-    // The record before the header that counts it: a failure in between
-    // leaves the old count, and the next append writes over the record.
-    file.WriteRecord(static_cast<std::size_t>(count), message.ToBytes());
-    PutHeader(header_bytes, header);
-    file.WriteRecord(0, header_bytes);
-    last_stored_record_number = count;
+  const std::string path = MessagesFilePath();
+  HeaderWriteLock lock(path, MessageRecord::kSize);
+  RecordFile file = OpenMessagesFile(path);
+  std::string header_bytes = file.ReadRequiredRecord(0);
+  MessageIndexHeader header = HeaderFromBytes(header_bytes);
+  const std::int32_t count = NextNumber(header.RecordCount);
+  header.RecordCount = count;
+  if (message.MessageNumber != -1 &&
+      message.MessageNumber > header.HighestNumber) {
+    header.HighestNumber = message.MessageNumber;
   }
+  // The record and its folder index entry before the header that counts
+  // them: a failure in between leaves the old count, and the next append
+  // writes over both.
+  file.WriteRecord(static_cast<std::size_t>(count), message.ToBytes());
   WriteFolderIndexEntry(count, message.FolderId, message.MessageNumber,
                         message.StatusFlagB, message.AccountId);
+  PutHeader(header_bytes, header);
+  file.WriteRecord(0, header_bytes);
+  file.Close();
+  last_stored_record_number = count;
+}
+
+bool IndexEndsWithMessage(int message_number) {
+  try {
+    const RecordFile file = OpenMessagesFile(MessagesFilePath());
+    const MessageIndexHeader header = HeaderFromBytes(file.ReadRequiredRecord(0));
+    if (header.RecordCount < 1) return false;
+    std::string record;
+    if (!file.ReadRecord(static_cast<std::size_t>(header.RecordCount), record)) {
+      return false;
+    }
+    return MessageRecord::FromBytes(record).MessageNumber == message_number;
+  } catch (const EInOutError&) {
+    return true;
+  }
 }
 
 void WriteFolderIndexEntry(int record_number, int folder_id,
@@ -185,6 +200,7 @@ void WriteFolderIndexEntry(int record_number, int folder_id,
   entry.StatusFlagB = flag;
   entry.AccountId = account_id;
   file.WriteRecord(static_cast<std::size_t>(record_number), entry.ToBytes());
+  file.Close();
 }
 
 void StoreMessage(const StoredMessageValues& values) {

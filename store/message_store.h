@@ -157,9 +157,15 @@ int NewMessageNumber();
 void StoreMessage(const StoredMessageValues& values);
 
 // Appends the current record at the end of the message index under the
-// header lock (the data record is written before the header that counts
-// it), then writes its folder index entry. Throws EInOutError.
+// header lock, with its folder index entry; both are written before the
+// header that counts them. Throws EInOutError.
 void AppendMessageRecord();
+
+// Whether the last record that the message index's header counts is that
+// of message `message_number`: after a failed append, whether the record
+// made it. True also when the index cannot be read (then nothing may be
+// taken back).
+bool IndexEndsWithMessage(int message_number);
 
 // Writes entry `record_number` of qvMFolderData.mes; the file grows with
 // zero entries when the position lies beyond its end.

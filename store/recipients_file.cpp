@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "platform/fault_injection.h"
 #include "platform/file_handle.h"
 #include "platform/text.h"
 #include "store/data_file.h"
@@ -71,18 +72,18 @@ std::string FormatRecipientsText(const RecipientsFileContent& content) {
 void WriteRecipientsFile(const std::string& path,
                          const RecipientsFileContent& content) {
   const std::string text = FormatRecipientsText(content);
-  FileHandle file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666));
+  FileHandle file(FileOpen(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666));
   if (!file.IsOpen()) ThrowInOutError(errno, "creating", path);
   std::size_t done = 0;
   while (done < text.size()) {
-    ssize_t written = ::write(file.Get(), text.data() + done, text.size() - done);
+    ssize_t written = FileWrite(file.Get(), text.data() + done, text.size() - done);
     if (written < 0) {
       if (errno == EINTR) continue;
       ThrowInOutError(errno, "writing", path);
     }
     done += static_cast<std::size_t>(written);
   }
-  if (::close(file.Release()) != 0) ThrowInOutError(errno, "closing", path);
+  if (file.Close() != 0) ThrowInOutError(errno, "closing", path);
 }
 
 RecipientsSummary SummarizeRecipientsText(std::string_view text) {
@@ -108,7 +109,7 @@ RecipientsSummary SummarizeRecipientsText(std::string_view text) {
 }
 
 RecipientsSummary ReadRecipientsFile(const std::string& path) {
-  FileHandle file(::open(path.c_str(), O_RDONLY));
+  FileHandle file(FileOpen(path.c_str(), O_RDONLY));
   if (!file.IsOpen()) ThrowInOutError(errno, "opening", path);
   std::string text;
   char buffer[8192];

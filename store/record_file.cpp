@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/data_dir.h"
+#include "platform/fault_injection.h"
 
 namespace quillon {
 
@@ -20,8 +21,8 @@ void WriteAllAt(int fd, const std::string& bytes, off_t offset,
                 const std::string& path) {
   std::size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t written = ::pwrite(fd, bytes.data() + done, bytes.size() - done,
-                               offset + static_cast<off_t>(done));
+    ssize_t written = FileWriteAt(fd, bytes.data() + done, bytes.size() - done,
+                                  offset + static_cast<off_t>(done));
     if (written < 0) {
       if (errno == EINTR) continue;
       ThrowInOutError(errno, "writing", path);
@@ -54,15 +55,16 @@ void CreateWithHeader(const std::string& path, const std::string& header) {
   std::string pattern = path + ".newXXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
-  FileHandle temporary(::mkstemp(name.data()));
+  FileHandle temporary(FileMakeTemp(name.data()));
   if (!temporary.IsOpen()) ThrowInOutError(errno, "creating", path);
   TemporaryName remove_afterwards(name.data());
   // mkstemp makes the file private; give it the mode open() would have.
   ::fchmod(temporary.Get(), 0666 & ~CurrentUmask());
   WriteAllAt(temporary.Get(), header, 0, path);
+  if (temporary.Close() != 0) ThrowInOutError(errno, "creating", path);
   // link() fails when the name exists: then another process was first and
   // its file, header included, is the one to use.
-  if (::link(name.data(), path.c_str()) != 0 && errno != EEXIST) {
+  if (FileLink(name.data(), path.c_str()) != 0 && errno != EEXIST) {
     ThrowInOutError(errno, "creating", path);
   }
 }
@@ -89,7 +91,7 @@ RecordFile::RecordFile(const std::string& path, std::size_t record_size,
     if (errno != ENOENT) ThrowInOutError(errno, "opening", path);
     CreateWithHeader(path, header_when_created);
   }
-  file_.Reset(::open(path.c_str(), O_RDWR));
+  file_.Reset(FileOpen(path.c_str(), O_RDWR));
   if (!file_.IsOpen()) ThrowInOutError(errno, "opening", path);
 }
 
@@ -133,6 +135,10 @@ void RecordFile::WriteRecord(std::size_t index, const std::string& record) {
   }
   WriteAllAt(file_.Get(), record, static_cast<off_t>(index * record_size_),
              path_);
+}
+
+void RecordFile::Close() {
+  if (file_.Close() != 0) ThrowInOutError(errno, "closing", path_);
 }
 
 std::string DataFilePath(const std::string& file_name) {

@@ -56,6 +56,11 @@ class RecordFile {
   // beyond the end grows the file with zero bytes in between.
   void WriteRecord(std::size_t index, const std::string& record);
 
+  // Closes the file at the end of a writing operation, so that a failure
+  // the system reports only at the close still fails the operation.
+  // Nothing may be done with the object after.
+  void Close();
+
   // A zero-filled record of this file's size.
   std::string BlankRecord() const { return std::string(record_size_, '\0'); }
 

@@ -259,7 +259,9 @@ TEST_F(RetrievalTest, FailedFlushKeepsTheDeletionsFromBecomingFinal) {
   dialogue.Login(1).Info(0, NumberedMail(0)).Retrieve(0, NumberedMail(0)).Dele(0);
   StartPop3(dialogue);
 
-  EXPECT_EQ(driver.RunRetrieval(), RetrievalEnd::kNormal);
+  // The run says so: its messages are stored but still on the server.
+  EXPECT_THROW(driver.RunRetrieval(), std::runtime_error);
+  EXPECT_EQ(driver.ExitCode(), kExitRunFailed);
   EXPECT_EQ(Finish(), "");
   // No QUIT: the server forgets the deletion when the connection closes.
   EXPECT_FALSE(Holds(server_->Transcript(), "C: QUIT"));
