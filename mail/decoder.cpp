@@ -1,12 +1,16 @@
 #include "mail/decoder.h"
 
 #include <algorithm>
+#include <memory>
+#include <system_error>
+#include <utility>
 
 #include "mail/base64.h"
 #include "mail/header_values.h"
 #include "mail/mail_errors.h"
 #include "mail/pump_throttle.h"
 #include "mail/quoted_printable.h"
+#include "mail/temp_file_stream.h"
 #include "mail/uuencode.h"
 #include "platform/text.h"
 
@@ -56,16 +60,40 @@ void DropTerminator(TStringList& lines, bool end_of_data) {
   if (end_of_data && !lines.empty() && lines.back() == ".") lines.pop_back();
 }
 
+// Messages held in memory above this size are copied into a temporary file
+// rather than a second time into memory.
+constexpr std::int64_t kLargestCopyInMemory = 16 << 20;
+
+// Gives `lines` the decoder's own copy of the raw message, read from then on
+// in blocks. A file is opened again (nothing is copied); a large message in
+// memory goes into a temporary file when one can be written; anything else
+// is copied into `lines` itself. `stream` is left at its end, as by a copy.
+void TakeCopy(TStream& stream, TLineStream& lines) {
+  if (auto reader = stream.OpenReader()) {
+    stream.Seek(0, TStream::Origin::kEnd);
+    lines.ReadFrom(std::move(reader));
+    return;
+  }
+  if (stream.Size() > kLargestCopyInMemory) {
+    try {
+      auto copy = std::make_unique<TTempFileStream>();
+      copy->CopyFrom(stream, 0);
+      lines.ReadFrom(std::move(copy));
+      return;
+    } catch (const std::system_error&) {
+      // No room for a temporary file: memory it is.
+    }
+  }
+  lines.Reserve(stream.Size());
+  lines.CopyFrom(stream, 0);
+  lines.Reset();
+}
+
 }  // namespace
 
 TmsCustomDecoder::TmsCustomDecoder(TStream& stream, TmsCustomMessage& message)
     : message_(message) {
-  // Sized first, so that a large message is not copied while it grows.
-  lines_.SetSize(stream.Size());
-  lines_.SetPosition(0);
-  lines_.CopyFrom(stream, 0);
-  lines_.SetSize(lines_.Position());
-  lines_.Reset();
+  TakeCopy(stream, lines_);
 }
 
 bool TmsCustomDecoder::NextLine(std::string& line) {
@@ -302,20 +330,16 @@ void TmsCustomDecoder::ReadPartData(TmsAttItem& item, PartEncoding encoding,
 void TmsCustomDecoder::ReadBinaryPartData(TmsAttItem& item, PartEncoding encoding,
                                           std::string& end_line) {
   const bool bounded = !boundary_.empty();
-  // Decoded bytes go to the item in chunks, so a large attachment is not
-  // held twice.
-  constexpr std::size_t kChunk = 64 * 1024;
-  // The item gets room for the whole part at once (decoded data take at
-  // most three quarters of their lines), so it does not grow, and copy
+  // Decoded bytes go to the item in chunks. Once a part proves large, the
+  // item gets room for the rest of it at once (decoded data take at most
+  // three quarters of their lines), so that it does not grow, and copy
   // itself, chunk by chunk. The room is only a guess: the data may still
-  // grow past it, and what is left over is cut at the end.
+  // grow past it.
+  constexpr std::size_t kChunk = 64 * 1024;
   TMemoryStream& data = item.Data();
-  const std::int64_t start = data.Position();
-  const std::int64_t size_before = data.Size();
-  const auto room = static_cast<std::int64_t>(RawBytesToBoundary() / 4 * 3 + 3);
-  if (start + room > size_before) data.SetSize(start + room);
-  data.SetPosition(start);
+  bool room_made = false;
   std::string chunk;
+  chunk.reserve(kChunk + 256);
   std::string& line = end_line;
   while (NextLine(line) && !(bounded && StartsWith(line, boundary_))) {
     if (!bounded && line == ".") break;  // the POP3 terminator
@@ -326,24 +350,19 @@ void TmsCustomDecoder::ReadBinaryPartData(TmsAttItem& item, PartEncoding encodin
       UUDecodeAppend(line, chunk);
     }
     if (chunk.size() >= kChunk) {
+      if (!room_made) {
+        data.Reserve(data.Size() + static_cast<std::int64_t>(chunk.size()) +
+                     RawBytesToBoundary() / 4 * 3 + 3);
+        room_made = true;
+      }
       data.Write(chunk);
       chunk.clear();
     }
   }
   data.Write(chunk);
-  data.SetSize(std::max(data.Position(), size_before));
 }
 
-std::size_t TmsCustomDecoder::RawBytesToBoundary() {
-  const std::string& raw = lines_.Data();
-  const std::size_t from = std::min(static_cast<std::size_t>(lines_.Position()), raw.size());
-  std::size_t end = raw.size();
-  if (!boundary_.empty()) {
-    const std::size_t found = raw.find("\n" + boundary_, from);
-    if (found != std::string::npos) end = found;
-  }
-  return end - from;
-}
+std::int64_t TmsCustomDecoder::RawBytesToBoundary() { return lines_.BytesBefore(boundary_); }
 
 void TmsCustomDecoder::ReadTextPartData(TmsAttItem& item, PartEncoding encoding,
                                         std::string& end_line) {
@@ -522,7 +541,8 @@ void TmsCustomDecoder::StoreOriginal(const std::string& error_text) {
     item->SetFileName(kOriginalFileName);
     item->SetContentType("message/rfc822");
     item->SetTransferEncoding(TAttEncoding::aeSevenBit);
-    item->Data().Write(lines_.Data());
+    item->Data().Reserve(lines_.RawSize());
+    lines_.CopyRawTo(item->Data());
     item->Data().SetPosition(0);
     message_.Attachments().Add(std::move(item));
   } catch (const std::exception&) {

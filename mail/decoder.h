@@ -17,8 +17,8 @@ namespace quillon {
 
 class TmsCustomDecoder {
  public:
-  // Copies the whole of `stream` (from position 0); the stream is not used
-  // afterwards.
+  // Takes its own copy of the whole of `stream` (from position 0); the
+  // stream is not used afterwards.
   TmsCustomDecoder(TStream& stream, TmsCustomMessage& message);
   virtual ~TmsCustomDecoder() = default;
   TmsCustomDecoder(const TmsCustomDecoder&) = delete;
@@ -56,8 +56,8 @@ class TmsCustomDecoder {
   std::unique_ptr<TmsAttItem> NewPartItem();
   void ReadPartData(TmsAttItem& item, PartEncoding encoding, std::string& end_line);
   void ReadBinaryPartData(TmsAttItem& item, PartEncoding encoding, std::string& end_line);
-  // Raw bytes from the next line to the next boundary line (or the end).
-  std::size_t RawBytesToBoundary();
+  // Raw bytes from the next line to the next boundary (or the end).
+  std::int64_t RawBytesToBoundary();
   void ReadTextPartData(TmsAttItem& item, PartEncoding encoding, std::string& end_line);
   void StoreOriginal(const std::string& error_text);
   void StripTerminator();
