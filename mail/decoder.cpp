@@ -384,7 +384,7 @@ void TmsCustomDecoder::ReadTextPartData(TmsAttItem& item, PartEncoding encoding,
   }
   for (const std::string& text : collected) {
     data.Write(text);
-    data.Write(std::string(kCRLF));
+    data.Write(kCRLF, 2);
   }
   if (delimited) data.SetSize(data.Size() - 2);
 }
