@@ -28,8 +28,10 @@ bool Contains(const std::string& text, const char* part) {
   return text.find(part) != std::string::npos;
 }
 
-bool StartsWith(const std::string& text, const std::string& prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  // The first byte alone rules out nearly every data line.
+  if (prefix.empty()) return true;
+  return !text.empty() && text[0] == prefix[0] && text.starts_with(prefix);
 }
 
 // A delimiter line may carry trailing blanks or tabs (RFC 2046 transport
@@ -104,6 +106,18 @@ bool TmsCustomDecoder::NextLine(std::string& line) {
   }
   ProcessMessagesThrottled();
   lines_.NextLine(line);
+  return !lines_.EndOfData();
+}
+
+bool TmsCustomDecoder::NextLineView(std::string_view& line) {
+  if (pending_line_) {
+    held_line_ = std::move(*pending_line_);
+    pending_line_.reset();
+    line = held_line_;
+    return true;
+  }
+  ProcessMessagesThrottled();
+  lines_.NextLineView(line);
   return !lines_.EndOfData();
 }
 
@@ -340,8 +354,8 @@ void TmsCustomDecoder::ReadBinaryPartData(TmsAttItem& item, PartEncoding encodin
   bool room_made = false;
   std::string chunk;
   chunk.reserve(kChunk + 256);
-  std::string& line = end_line;
-  while (NextLine(line) && !(bounded && StartsWith(line, boundary_))) {
+  std::string_view line;
+  while (NextLineView(line) && !(bounded && StartsWith(line, boundary_))) {
     if (!bounded && line == ".") break;  // the POP3 terminator
     if (line.empty()) continue;
     if (encoding == PartEncoding::kBase64) {
@@ -360,6 +374,7 @@ void TmsCustomDecoder::ReadBinaryPartData(TmsAttItem& item, PartEncoding encodin
     }
   }
   data.Write(chunk);
+  end_line.assign(line);
 }
 
 std::int64_t TmsCustomDecoder::RawBytesToBoundary() { return lines_.BytesBefore(boundary_); }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "mail/attachment.h"
 #include "mail/headers.h"
@@ -37,6 +38,8 @@ class TmsCustomDecoder {
   enum class PartEncoding { kSevenBit, kBase64, kUUEncode, kQuotedPrintable };
 
   bool NextLine(std::string& line);
+  // The same as a view, valid until the next line is read.
+  bool NextLineView(std::string_view& line);
   void ReadHeaders(TmsHeaders& list);
   void ReadPartHeaders();
   void DecodeMime();
@@ -65,6 +68,7 @@ class TmsCustomDecoder {
 
   TLineStream lines_;
   std::optional<std::string> pending_line_;  // a line to hand out again
+  std::string held_line_;                    // the pending line, viewed
   TmsHeaders message_headers_;
   TmsHeaders part_headers_;
   TmsCustomMessage& message_;

@@ -101,24 +101,38 @@ void TLineStream::SkipLineFeed() {
 }
 
 void TLineStream::NextLine(std::string& line) {
-  line.clear();
+  std::string_view view;
+  NextLineView(view);
+  line.assign(view);
+}
+
+void TLineStream::NextLineView(std::string_view& line) {
   if (!HasUnread()) {
     line = EndMarker();
     end_of_data_ = true;
     return;
   }
-  while (true) {
-    const std::size_t end = LineEnd();
-    line.append(window_ + next_, end - next_);
+  std::size_t end = LineEnd();
+  if (end < end_) {
+    line = std::string_view(window_ + next_, end - next_);
+    next_ = end + 1;
+    if (window_[end] == '\r') SkipLineFeed();
+    return;
+  }
+  // The line goes on in the next window, or ends with the data.
+  spanning_line_.assign(window_ + next_, end_ - next_);
+  next_ = end_;
+  while (Refill()) {
+    end = LineEnd();
+    spanning_line_.append(window_ + next_, end - next_);
     if (end < end_) {
       next_ = end + 1;
       if (window_[end] == '\r') SkipLineFeed();
-      return;
+      break;
     }
-    // The line goes on in the next window, or ends with the data.
     next_ = end_;
-    if (!Refill()) return;
   }
+  line = spanning_line_;
 }
 
 std::int64_t TLineStream::BytesBefore(std::string_view marker) {

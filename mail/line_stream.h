@@ -27,6 +27,9 @@ class TLineStream : public TMemoryStream {
   // length and may hold NUL bytes. With no line left, `line` gets the end
   // marker and EndOfData becomes true.
   void NextLine(std::string& line);
+  // The same line as a view, valid until the next call (no copy unless
+  // the line spans two blocks).
+  void NextLineView(std::string_view& line);
   bool EndOfData() const { return end_of_data_; }
 
   // Bytes from the next unread one up to the first `marker` after it, or to
@@ -55,6 +58,7 @@ class TLineStream : public TMemoryStream {
 
   std::unique_ptr<TStream> source_;  // null: the bytes written into this
   std::unique_ptr<char[]> block_;    // the source's current block
+  std::string spanning_line_;        // a line that spans two blocks
   const char* window_ = nullptr;     // bytes being read
   std::size_t next_ = 0;             // next unread byte in the window
   std::size_t end_ = 0;              // end of the window

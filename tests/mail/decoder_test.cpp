@@ -251,13 +251,14 @@ TEST(Decoder, PartWithoutBlankLineAfterItsHeadersKeepsItsData) {
                              "--foo", "Content-Type: text/plain", "bar", "", "--foo",
                              "Content-Type: text/html", "<p>baz</p>", "", "--foo",
                              "--foo", "Content-Type: text/plain", "", "after empty part",
-                             "--foo--"}));
+                             "--foo", "Content-Transfer-Encoding: base64", "Q2F0", "--foo--"}));
   EXPECT_EQ(message->Body(), (TStringList{"bar", ""}));
-  ASSERT_EQ(message->Attachments().Count(), 3);
+  ASSERT_EQ(message->Attachments().Count(), 4);
   EXPECT_EQ(message->Attachments().Items(0).ContentType(), "text/html");
   EXPECT_EQ(DataOf(*message, 0), "<p>baz</p>\r\n");
   EXPECT_EQ(DataOf(*message, 1), "");  // the part without headers or data
   EXPECT_EQ(DataOf(*message, 2), "after empty part");
+  EXPECT_EQ(DataOf(*message, 3), "Cat");
 }
 
 TEST(Decoder, FirstPartBase64BecomesAttachment) {
