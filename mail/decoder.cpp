@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <system_error>
 #include <utility>
 
 #include "mail/base64.h"
@@ -10,7 +9,6 @@
 #include "mail/mail_errors.h"
 #include "mail/pump_throttle.h"
 #include "mail/quoted_printable.h"
-#include "mail/temp_file_stream.h"
 #include "mail/uuencode.h"
 #include "platform/text.h"
 
@@ -62,29 +60,14 @@ void DropTerminator(TStringList& lines, bool end_of_data) {
   if (end_of_data && !lines.empty() && lines.back() == ".") lines.pop_back();
 }
 
-// Messages held in memory above this size are copied into a temporary file
-// rather than a second time into memory.
-constexpr std::int64_t kLargestCopyInMemory = 16 << 20;
-
-// Gives `lines` the decoder's own copy of the raw message, read from then on
-// in blocks. A file is opened again (nothing is copied); a large message in
-// memory goes into a temporary file when one can be written; anything else
-// is copied into `lines` itself. `stream` is left at its end, as by a copy.
+// Gives `lines` the decoder's own copy of the raw message. A file is opened
+// again and read in blocks (nothing is copied); anything else is copied
+// into `lines` itself. `stream` is left at its end, as by a copy.
 void TakeCopy(TStream& stream, TLineStream& lines) {
   if (auto reader = stream.OpenReader()) {
     stream.Seek(0, TStream::Origin::kEnd);
     lines.ReadFrom(std::move(reader));
     return;
-  }
-  if (stream.Size() > kLargestCopyInMemory) {
-    try {
-      auto copy = std::make_unique<TTempFileStream>();
-      copy->CopyFrom(stream, 0);
-      lines.ReadFrom(std::move(copy));
-      return;
-    } catch (const std::system_error&) {
-      // No room for a temporary file: memory it is.
-    }
   }
   lines.Reserve(stream.Size());
   lines.CopyFrom(stream, 0);

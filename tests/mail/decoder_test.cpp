@@ -369,8 +369,9 @@ TEST(Decoder, PartsAcrossReadBlocksAreWhole) {
 }
 
 TEST(Decoder, LargeMessageInMemoryDecodesWhole) {
-  // Large enough to be read from a copy in a temporary file.
-  const std::vector<std::string> payloads = {Payload(9 << 20, 3), Payload(4 << 20, 4)};
+  // Large enough for the copy and the first part to be given their room at
+  // once, the first part's room found by looking ahead through the second.
+  const std::vector<std::string> payloads = {Payload(6 << 20, 3), Payload(3 << 20, 4)};
   ExpectParts(*Decode(MessageWithBase64Parts(payloads)), payloads);
 }
 
