@@ -9,10 +9,10 @@ turns within each round, so a busy machine slows them alike. Prints wall
 time, processor time and peak memory of each (median of --runs rounds) as
 Markdown tables, and the ratios the mail library is held to.
 
-With --tool-before PATH, save-attachments of another build (say, the one
-before a change) runs in the same rounds.
+Each --also LABEL=PATH adds save-attachments of another build (say, the
+one before a change, or one without Qt) to the same rounds.
 
-usage: bench/mail_decode_compare.py [--tool PATH] [--tool-before PATH]
+usage: bench/mail_decode_compare.py [--tool PATH] [--also LABEL=PATH]...
                                     [--runs N] [--megabytes 20,100] [--no-python]
 """
 import argparse
@@ -89,7 +89,7 @@ def check_saved(directory, payload_digest):
             sys.exit("save-attachments wrote other bytes than the payload")
 
 
-def compare(tool, tool_before, directory, megabytes, runs, with_python):
+def compare(tool, others, directory, megabytes, runs, with_python):
     payload_path, message, payload_digest = write_inputs(directory, megabytes)
     saved = os.path.join(directory, "saved")
     decoded = os.path.join(directory, "decoded.bin")
@@ -99,9 +99,9 @@ def compare(tool, tool_before, directory, megabytes, runs, with_python):
         "base64 -d (payload only) > file": (["base64", "-d", payload_path], decoded),
         "base64 -d (payload only) > /dev/null": (["base64", "-d", payload_path], os.devnull),
     }
-    if tool_before:
-        programs["quillon-tool mime save-attachments (before)"] = (
-            [tool_before, "mime", "save-attachments", message, saved], os.devnull)
+    for label, path in others:
+        programs["quillon-tool mime save-attachments (%s)" % label] = (
+            [path, "mime", "save-attachments", message, saved], os.devnull)
     if with_python:
         programs["python3 email (parse + decode)"] = ([sys.executable, "-c", PYTHON_PARSE, message], os.devnull)
     figures = {name: [] for name in programs}
@@ -136,15 +136,16 @@ def compare(tool, tool_before, directory, megabytes, runs, with_python):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--tool", default="build/bin/quillon-tool")
-    parser.add_argument("--tool-before")
+    parser.add_argument("--also", action="append", default=[], metavar="LABEL=PATH")
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--megabytes", default="20,100")
     parser.add_argument("--no-python", action="store_true")
     options = parser.parse_args()
     sizes = [int(size) for size in options.megabytes.split(",")]
+    others = [tuple(other.split("=", 1)) for other in options.also]
     with tempfile.TemporaryDirectory() as directory:
         for index, megabytes in enumerate(sizes):
-            compare(options.tool, options.tool_before, directory, megabytes, options.runs,
+            compare(options.tool, others, directory, megabytes, options.runs,
                     with_python=index == 0 and not options.no_python)
 
 
