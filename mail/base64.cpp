@@ -39,29 +39,40 @@ std::uint32_t SextetOf(char c) {
 void Base64DecodeAppend(std::string_view text, std::string& out) {
   ProcessMessagesThrottled();
   const std::size_t start = out.size();
-  std::size_t i = 0;
-  for (; i + 4 <= text.size(); i += 4) {
-    std::uint32_t group = SextetOf(text[i]) << 18 | SextetOf(text[i + 1]) << 12 |
-                          SextetOf(text[i + 2]) << 6 | SextetOf(text[i + 3]);
-    const char bytes[3] = {static_cast<char>(group >> 16),
-                           static_cast<char>(group >> 8),
-                           static_cast<char>(group)};
-    out.append(bytes, 3);
+  const std::size_t groups = text.size() / 4;
+  // Room for every whole group and a final partial one, written in place.
+  out.resize(start + groups * 3 + 2);
+  char* to = out.data() + start;
+  const auto* from = reinterpret_cast<const unsigned char*>(text.data());
+  for (std::size_t g = 0; g < groups; ++g, from += 4, to += 3) {
+    const std::uint8_t a = kDecodeTable[from[0]], b = kDecodeTable[from[1]];
+    const std::uint8_t c = kDecodeTable[from[2]], d = kDecodeTable[from[3]];
+    std::uint32_t group = static_cast<std::uint32_t>(a) << 18 | b << 12 | c << 6 | d;
+    // Pads and invalid characters are the only entries above 63.
+    if ((a | b | c | d) > 63) {
+      group = SextetOf(static_cast<char>(from[0])) << 18 |
+              SextetOf(static_cast<char>(from[1])) << 12 |
+              SextetOf(static_cast<char>(from[2])) << 6 | SextetOf(static_cast<char>(from[3]));
+    }
+    to[0] = static_cast<char>(group >> 16);
+    to[1] = static_cast<char>(group >> 8);
+    to[2] = static_cast<char>(group);
   }
   // A final group of two or three characters still holds one or two bytes.
-  std::size_t rest = text.size() - i;
+  const std::size_t i = groups * 4;
+  const std::size_t rest = text.size() - i;
   if (rest >= 2) {
     std::uint32_t group = SextetOf(text[i]) << 18 | SextetOf(text[i + 1]) << 12;
     if (rest == 3) group |= SextetOf(text[i + 2]) << 6;
-    out.push_back(static_cast<char>(group >> 16));
-    if (rest == 3) out.push_back(static_cast<char>(group >> 8));
+    *to++ = static_cast<char>(group >> 16);
+    if (rest == 3) *to++ = static_cast<char>(group >> 8);
   } else if (rest == 1) {
     SextetOf(text[i]);  // still checked
   }
   std::size_t pads = 0;
   while (pads < text.size() && text[text.size() - 1 - pads] == '=') ++pads;
-  std::size_t produced = out.size() - start;
-  out.resize(out.size() - std::min(pads, produced));
+  const auto produced = static_cast<std::size_t>(to - (out.data() + start));
+  out.resize(start + produced - std::min(pads, produced));
 }
 
 std::string Base64DecodeLine(std::string_view text) {

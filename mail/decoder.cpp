@@ -1,6 +1,8 @@
 #include "mail/decoder.h"
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 #include "mail/base64.h"
 #include "mail/header_values.h"
@@ -24,8 +26,10 @@ bool Contains(const std::string& text, const char* part) {
   return text.find(part) != std::string::npos;
 }
 
-bool StartsWith(const std::string& text, const std::string& prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  // The first byte alone rules out nearly every data line.
+  if (prefix.empty()) return true;
+  return !text.empty() && text[0] == prefix[0] && text.starts_with(prefix);
 }
 
 // A delimiter line may carry trailing blanks or tabs (RFC 2046 transport
@@ -56,16 +60,25 @@ void DropTerminator(TStringList& lines, bool end_of_data) {
   if (end_of_data && !lines.empty() && lines.back() == ".") lines.pop_back();
 }
 
+// Gives `lines` the decoder's own copy of the raw message. A file is opened
+// again and read in blocks (nothing is copied); anything else is copied
+// into `lines` itself. `stream` is left at its end, as by a copy.
+void TakeCopy(TStream& stream, TLineStream& lines) {
+  if (auto reader = stream.OpenReader()) {
+    stream.Seek(0, TStream::Origin::kEnd);
+    lines.ReadFrom(std::move(reader));
+    return;
+  }
+  lines.Reserve(stream.Size());
+  lines.CopyFrom(stream, 0);
+  lines.Reset();
+}
+
 }  // namespace
 
 TmsCustomDecoder::TmsCustomDecoder(TStream& stream, TmsCustomMessage& message)
     : message_(message) {
-  // Sized first, so that a large message is not copied while it grows.
-  lines_.SetSize(stream.Size());
-  lines_.SetPosition(0);
-  lines_.CopyFrom(stream, 0);
-  lines_.SetSize(lines_.Position());
-  lines_.Reset();
+  TakeCopy(stream, lines_);
 }
 
 bool TmsCustomDecoder::NextLine(std::string& line) {
@@ -76,6 +89,18 @@ bool TmsCustomDecoder::NextLine(std::string& line) {
   }
   ProcessMessagesThrottled();
   lines_.NextLine(line);
+  return !lines_.EndOfData();
+}
+
+bool TmsCustomDecoder::NextLineView(std::string_view& line) {
+  if (pending_line_) {
+    held_line_ = std::move(*pending_line_);
+    pending_line_.reset();
+    line = held_line_;
+    return true;
+  }
+  ProcessMessagesThrottled();
+  lines_.NextLineView(line);
   return !lines_.EndOfData();
 }
 
@@ -302,22 +327,18 @@ void TmsCustomDecoder::ReadPartData(TmsAttItem& item, PartEncoding encoding,
 void TmsCustomDecoder::ReadBinaryPartData(TmsAttItem& item, PartEncoding encoding,
                                           std::string& end_line) {
   const bool bounded = !boundary_.empty();
-  // Decoded bytes go to the item in chunks, so a large attachment is not
-  // held twice.
-  constexpr std::size_t kChunk = 64 * 1024;
-  // The item gets room for the whole part at once (decoded data take at
-  // most three quarters of their lines), so it does not grow, and copy
+  // Decoded bytes go to the item in chunks. Once a part proves large, the
+  // item gets room for the rest of it at once (decoded data take at most
+  // three quarters of their lines), so that it does not grow, and copy
   // itself, chunk by chunk. The room is only a guess: the data may still
-  // grow past it, and what is left over is cut at the end.
+  // grow past it.
+  constexpr std::size_t kChunk = 64 * 1024;
   TMemoryStream& data = item.Data();
-  const std::int64_t start = data.Position();
-  const std::int64_t size_before = data.Size();
-  const auto room = static_cast<std::int64_t>(RawBytesToBoundary() / 4 * 3 + 3);
-  if (start + room > size_before) data.SetSize(start + room);
-  data.SetPosition(start);
+  bool room_made = false;
   std::string chunk;
-  std::string& line = end_line;
-  while (NextLine(line) && !(bounded && StartsWith(line, boundary_))) {
+  chunk.reserve(kChunk + 256);
+  std::string_view line;
+  while (NextLineView(line) && !(bounded && StartsWith(line, boundary_))) {
     if (!bounded && line == ".") break;  // the POP3 terminator
     if (line.empty()) continue;
     if (encoding == PartEncoding::kBase64) {
@@ -326,24 +347,20 @@ void TmsCustomDecoder::ReadBinaryPartData(TmsAttItem& item, PartEncoding encodin
       UUDecodeAppend(line, chunk);
     }
     if (chunk.size() >= kChunk) {
+      if (!room_made) {
+        data.Reserve(data.Size() + static_cast<std::int64_t>(chunk.size()) +
+                     RawBytesToBoundary() / 4 * 3 + 3);
+        room_made = true;
+      }
       data.Write(chunk);
       chunk.clear();
     }
   }
   data.Write(chunk);
-  data.SetSize(std::max(data.Position(), size_before));
+  end_line.assign(line);
 }
 
-std::size_t TmsCustomDecoder::RawBytesToBoundary() {
-  const std::string& raw = lines_.Data();
-  const std::size_t from = std::min(static_cast<std::size_t>(lines_.Position()), raw.size());
-  std::size_t end = raw.size();
-  if (!boundary_.empty()) {
-    const std::size_t found = raw.find("\n" + boundary_, from);
-    if (found != std::string::npos) end = found;
-  }
-  return end - from;
-}
+std::int64_t TmsCustomDecoder::RawBytesToBoundary() { return lines_.BytesBefore(boundary_); }
 
 void TmsCustomDecoder::ReadTextPartData(TmsAttItem& item, PartEncoding encoding,
                                         std::string& end_line) {
@@ -365,7 +382,7 @@ void TmsCustomDecoder::ReadTextPartData(TmsAttItem& item, PartEncoding encoding,
   }
   for (const std::string& text : collected) {
     data.Write(text);
-    data.Write(std::string(kCRLF));
+    data.Write(kCRLF, 2);
   }
   if (delimited) data.SetSize(data.Size() - 2);
 }
@@ -522,7 +539,8 @@ void TmsCustomDecoder::StoreOriginal(const std::string& error_text) {
     item->SetFileName(kOriginalFileName);
     item->SetContentType("message/rfc822");
     item->SetTransferEncoding(TAttEncoding::aeSevenBit);
-    item->Data().Write(lines_.Data());
+    item->Data().Reserve(lines_.RawSize());
+    lines_.CopyRawTo(item->Data());
     item->Data().SetPosition(0);
     message_.Attachments().Add(std::move(item));
   } catch (const std::exception&) {

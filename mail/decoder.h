@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "mail/attachment.h"
 #include "mail/headers.h"
@@ -17,8 +18,8 @@ namespace quillon {
 
 class TmsCustomDecoder {
  public:
-  // Copies the whole of `stream` (from position 0); the stream is not used
-  // afterwards.
+  // Takes its own copy of the whole of `stream` (from position 0); the
+  // stream is not used afterwards.
   TmsCustomDecoder(TStream& stream, TmsCustomMessage& message);
   virtual ~TmsCustomDecoder() = default;
   TmsCustomDecoder(const TmsCustomDecoder&) = delete;
@@ -37,6 +38,8 @@ class TmsCustomDecoder {
   enum class PartEncoding { kSevenBit, kBase64, kUUEncode, kQuotedPrintable };
 
   bool NextLine(std::string& line);
+  // The same as a view, valid until the next line is read.
+  bool NextLineView(std::string_view& line);
   void ReadHeaders(TmsHeaders& list);
   void ReadPartHeaders();
   void DecodeMime();
@@ -56,8 +59,8 @@ class TmsCustomDecoder {
   std::unique_ptr<TmsAttItem> NewPartItem();
   void ReadPartData(TmsAttItem& item, PartEncoding encoding, std::string& end_line);
   void ReadBinaryPartData(TmsAttItem& item, PartEncoding encoding, std::string& end_line);
-  // Raw bytes from the next line to the next boundary line (or the end).
-  std::size_t RawBytesToBoundary();
+  // Raw bytes from the next line to the next boundary (or the end).
+  std::int64_t RawBytesToBoundary();
   void ReadTextPartData(TmsAttItem& item, PartEncoding encoding, std::string& end_line);
   void StoreOriginal(const std::string& error_text);
   void StripTerminator();
@@ -65,6 +68,7 @@ class TmsCustomDecoder {
 
   TLineStream lines_;
   std::optional<std::string> pending_line_;  // a line to hand out again
+  std::string held_line_;                    // the pending line, viewed
   TmsHeaders message_headers_;
   TmsHeaders part_headers_;
   TmsCustomMessage& message_;

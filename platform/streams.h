@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ class TStream {
   std::int64_t CopyFrom(TStream& source, std::int64_t count);
   // The whole content as a string (position unchanged).
   std::string ReadAll();
+  // A second stream over the same bytes with a position of its own, when
+  // one can be had without copying them (a file can); null otherwise.
+  virtual std::unique_ptr<TStream> OpenReader() const { return nullptr; }
 };
 
 class TMemoryStream : public TStream {
@@ -45,6 +49,9 @@ class TMemoryStream : public TStream {
   void SetSize(std::int64_t size) override;
 
   void Clear();
+  // Room for `size` bytes in all, so that writes up to it do not move the
+  // data; the room is not touched until written.
+  void Reserve(std::int64_t size);
   const std::string& Data() const { return data_; }
   void LoadFromFile(const std::string& path);
   void SaveToFile(const std::string& path) const;
@@ -61,6 +68,8 @@ class TFileStream : public TStream {
   enum class Mode { kCreate, kCreateNew, kOpenRead, kOpenReadWrite };
   // Throws std::system_error carrying errno when the file cannot be opened.
   TFileStream(const std::string& path, Mode mode);
+  // Takes over a descriptor already open on `path`.
+  TFileStream(std::string path, FileHandle file);
 
   std::size_t Read(void* buffer, std::size_t count) override;
   void Write(const void* buffer, std::size_t count) override;
@@ -73,6 +82,9 @@ class TFileStream : public TStream {
   // Closes the file now; a failure the system reports only at the close
   // throws std::system_error. Nothing may be done with the stream after.
   void Close();
+  // Opens the file again for reading (also when it has been renamed or
+  // deleted since); null when the system cannot.
+  std::unique_ptr<TStream> OpenReader() const override;
 
  private:
   std::string path_;

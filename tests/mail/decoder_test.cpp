@@ -3,9 +3,13 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "mail/base64.h"
+#include "mail/line_stream.h"
 #include "mail/message.h"
+#include "mail/temp_file_stream.h"
 
 namespace quillon {
 namespace {
@@ -25,6 +29,19 @@ std::unique_ptr<TmsMessage> Decode(const std::string& raw) {
   message->LoadFromStream(stream);
   return message;
 }
+
+// The same from a file, which the decoder reads in blocks of its own.
+std::unique_ptr<TmsMessage> DecodeFromFile(const std::string& raw) {
+  auto message = std::make_unique<TmsMessage>();
+  message->Clear();
+  TTempFileStream file;
+  file.Write(raw);
+  message->LoadFromStream(file);
+  return message;
+}
+
+using DecodeFunction = std::unique_ptr<TmsMessage> (*)(const std::string&);
+constexpr DecodeFunction kFromMemoryAndFile[] = {Decode, DecodeFromFile};
 
 std::string DataOf(const TmsMessage& message, int index) {
   return message.Attachments().Items(index).Data().Data();
@@ -234,13 +251,14 @@ TEST(Decoder, PartWithoutBlankLineAfterItsHeadersKeepsItsData) {
                              "--foo", "Content-Type: text/plain", "bar", "", "--foo",
                              "Content-Type: text/html", "<p>baz</p>", "", "--foo",
                              "--foo", "Content-Type: text/plain", "", "after empty part",
-                             "--foo--"}));
+                             "--foo", "Content-Transfer-Encoding: base64", "Q2F0", "--foo--"}));
   EXPECT_EQ(message->Body(), (TStringList{"bar", ""}));
-  ASSERT_EQ(message->Attachments().Count(), 3);
+  ASSERT_EQ(message->Attachments().Count(), 4);
   EXPECT_EQ(message->Attachments().Items(0).ContentType(), "text/html");
   EXPECT_EQ(DataOf(*message, 0), "<p>baz</p>\r\n");
   EXPECT_EQ(DataOf(*message, 1), "");  // the part without headers or data
   EXPECT_EQ(DataOf(*message, 2), "after empty part");
+  EXPECT_EQ(DataOf(*message, 3), "Cat");
 }
 
 TEST(Decoder, FirstPartBase64BecomesAttachment) {
@@ -285,13 +303,76 @@ TEST(Decoder, UUEncodedFilesInPlainMessageKeepAllText) {
 }
 
 TEST(Decoder, UUEncodedFileInMimeTextBodySwitchesToPlain) {
-  auto message = Decode(Raw({"MIME-Version: 1.0", "Content-Type: text/plain", "", "see file",
-                             "begin 644 x.bin", "#0V%T", "end"}));
-  EXPECT_EQ(message->Encoding(), TMsgEncoding::meUU);
-  EXPECT_EQ(message->Body(), (TStringList{"see file"}));
-  ASSERT_EQ(message->Attachments().Count(), 1);
-  EXPECT_EQ(DataOf(*message, 0), "Cat");
-  EXPECT_EQ(message->Headers().size(), 2u);
+  for (DecodeFunction decode : kFromMemoryAndFile) {
+    auto message = decode(Raw({"MIME-Version: 1.0", "Content-Type: text/plain", "", "see file",
+                               "begin 644 x.bin", "#0V%T", "end"}));
+    EXPECT_EQ(message->Encoding(), TMsgEncoding::meUU);
+    EXPECT_EQ(message->Body(), (TStringList{"see file"}));
+    ASSERT_EQ(message->Attachments().Count(), 1);
+    EXPECT_EQ(DataOf(*message, 0), "Cat");
+    EXPECT_EQ(message->Headers().size(), 2u);
+  }
+}
+
+// A text part, then base64 parts with the given payloads.
+std::string MessageWithBase64Parts(const std::vector<std::string>& payloads,
+                                   const std::string& filler_header = "X-Filler: ") {
+  std::string raw = Raw({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=b", "",
+                         "--b", "", "text", "--b"});
+  std::size_t payload_bytes = 0;
+  for (const std::string& payload : payloads) payload_bytes += payload.size();
+  raw.reserve(raw.size() + payload_bytes / 57 * 78 + 1024 * payloads.size());
+  for (std::size_t i = 0; i < payloads.size(); ++i) {
+    if (i > 0) raw += "--b\r\n";
+    raw += Raw({filler_header, "Content-Type: application/octet-stream; name=\"p" +
+                                   std::to_string(i) + ".bin\"",
+                "Content-Transfer-Encoding: base64", ""});
+    const std::string_view payload = payloads[i];
+    for (std::size_t at = 0; at < payload.size(); at += kBase64BytesPerLine) {
+      Base64EncodeAppend(payload.substr(at, kBase64BytesPerLine), raw);
+      raw += "\r\n";
+    }
+  }
+  raw += "--b--\r\n.\r\n";
+  return raw;
+}
+
+std::string Payload(std::size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + seed) >> 3);
+  return bytes;
+}
+
+void ExpectParts(const TmsMessage& message, const std::vector<std::string>& payloads) {
+  EXPECT_EQ(message.Body(), (TStringList{"text"}));
+  ASSERT_EQ(message.Attachments().Count(), static_cast<int>(payloads.size()));
+  for (std::size_t i = 0; i < payloads.size(); ++i) {
+    EXPECT_EQ(message.Attachments().Items(static_cast<int>(i)).FileName(),
+              "p" + std::to_string(i) + ".bin");
+    EXPECT_TRUE(DataOf(message, static_cast<int>(i)) == payloads[i]) << "part " << i;
+  }
+}
+
+TEST(Decoder, PartsAcrossReadBlocksAreWhole) {
+  // A filler header moves the delimiter after the large part byte by byte
+  // across the end of the first block read from a file, so its CR LF, its
+  // dashes and the boundary are each split there once.
+  const std::vector<std::string> payloads = {Payload(95000, 1), Payload(100, 2)};
+  const std::string plain = MessageWithBase64Parts(payloads);
+  const std::size_t delimiter = plain.find("\r\n--b", plain.find("p0.bin"));
+  ASSERT_LT(delimiter, TLineStream::kBlockSize);
+  const std::size_t shift = TLineStream::kBlockSize - delimiter;
+  for (std::size_t extra = shift - 8; extra <= shift + 2; ++extra) {
+    auto message = DecodeFromFile(MessageWithBase64Parts(payloads, "X-Filler: " + std::string(extra, 'f')));
+    ExpectParts(*message, payloads);
+  }
+}
+
+TEST(Decoder, LargeMessageInMemoryDecodesWhole) {
+  // Large enough for the copy and the first part to be given their room at
+  // once, the first part's room found by looking ahead through the second.
+  const std::vector<std::string> payloads = {Payload(6 << 20, 3), Payload(3 << 20, 4)};
+  ExpectParts(*Decode(MessageWithBase64Parts(payloads)), payloads);
 }
 
 struct ErrorCase {
@@ -301,23 +382,28 @@ struct ErrorCase {
   TStringList body_before_error;
 };
 
-class DecoderErrorTest : public testing::TestWithParam<ErrorCase> {};
-
-TEST_P(DecoderErrorTest, KeepsTheWholeMessageAsOriginalEml) {
-  const ErrorCase& c = GetParam();
-  auto message = Decode(c.raw);
+void ExpectOriginalKept(const ErrorCase& c, const TmsMessage& message) {
   TStringList expected = c.body_before_error;
   expected.push_back("The following error has been occured while processing the message:");
   expected.push_back(c.error);
   expected.push_back("The original message will be stored as an attachment");
-  EXPECT_EQ(message->Body(), expected);
-  ASSERT_GE(message->Attachments().Count(), 1);
+  EXPECT_EQ(message.Body(), expected);
+  ASSERT_GE(message.Attachments().Count(), 1);
   const TmsAttItem& original =
-      message->Attachments().Items(message->Attachments().Count() - 1);
+      message.Attachments().Items(message.Attachments().Count() - 1);
   EXPECT_EQ(original.FileName(), "original.eml");
   EXPECT_EQ(original.ContentType(), "message/rfc822");
   EXPECT_EQ(original.TransferEncoding(), TAttEncoding::aeSevenBit);
   EXPECT_EQ(original.Data().Data(), c.raw);
+}
+
+class DecoderErrorTest : public testing::TestWithParam<ErrorCase> {};
+
+TEST_P(DecoderErrorTest, KeepsTheWholeMessageAsOriginalEml) {
+  const ErrorCase& c = GetParam();
+  for (DecodeFunction decode : kFromMemoryAndFile) {
+    ExpectOriginalKept(c, *decode(c.raw));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -326,6 +412,11 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"no_first_delimiter",
                   Raw({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=b", "",
                        "text", "."}),
+                  "Cannot find boundary",
+                  {}},
+        ErrorCase{"no_first_delimiter_in_many_blocks",
+                  Raw({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=b", "",
+                       std::string(3 * TLineStream::kBlockSize, 't')}),
                   "Cannot find boundary",
                   {}},
         ErrorCase{"data_ends_in_first_part",

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 
 #include "mail/base64.h"
@@ -16,10 +17,22 @@
 namespace quillon {
 namespace {
 
-TStringList ReadAllLines(const std::string& data) {
+// Gives `stream` the bytes `data` as its own or, with `from_source`, as
+// another stream it reads in blocks.
+void Load(TLineStream& stream, const std::string& data, bool from_source) {
+  if (from_source) {
+    auto source = std::make_unique<TMemoryStream>();
+    source->Write(data);
+    stream.ReadFrom(std::move(source));
+  } else {
+    stream.Write(data);
+    stream.Reset();
+  }
+}
+
+TStringList ReadAllLines(const std::string& data, bool from_source = false) {
   TLineStream stream;
-  stream.Write(data);
-  stream.Reset();
+  Load(stream, data, from_source);
   TStringList lines;
   std::string line;
   for (int guard = 0; guard < 100000; ++guard) {
@@ -42,7 +55,10 @@ struct LineCase {
 
 class LineStreamTest : public testing::TestWithParam<LineCase> {};
 
-TEST_P(LineStreamTest, SplitsLines) { EXPECT_EQ(ReadAllLines(GetParam().data), GetParam().lines); }
+TEST_P(LineStreamTest, SplitsLines) {
+  EXPECT_EQ(ReadAllLines(GetParam().data), GetParam().lines);
+  EXPECT_EQ(ReadAllLines(GetParam().data, true), GetParam().lines);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Data, LineStreamTest,
@@ -71,19 +87,55 @@ TEST(LineStream, LinesAcrossBlockBoundariesAreWhole) {
   EXPECT_EQ(ReadAllLines(data), expected);
 }
 
+TEST(LineStream, LinesAndLineEndsAcrossSourceBlocksAreWhole) {
+  constexpr std::size_t kBlock = TLineStream::kBlockSize;
+  const std::string filled(kBlock - 1, 'a');  // its line end starts a block's last byte
+  const std::string huge(3 * kBlock + 5, 'h');
+  EXPECT_EQ(ReadAllLines(filled + "\r\nb", true), (TStringList{filled, "b"}));
+  EXPECT_EQ(ReadAllLines(filled + "\r\n\r\nb", true), (TStringList{filled, "", "b"}));
+  EXPECT_EQ(ReadAllLines(filled + "\rb\n", true), (TStringList{filled, "b"}));
+  EXPECT_EQ(ReadAllLines(filled + "\r\n", true), (TStringList{filled}));
+  EXPECT_EQ(ReadAllLines(filled + "\r", true), (TStringList{filled}));
+  EXPECT_EQ(ReadAllLines("a\r\n" + huge + "\nb", true), (TStringList{"a", huge, "b"}));
+  EXPECT_EQ(ReadAllLines(std::string(kBlock / 2, '\r'), true), TStringList(kBlock / 2, ""));
+}
+
+TEST(LineStream, BytesBeforeLooksAheadWithoutMovingTheLines) {
+  constexpr std::size_t kBlock = TLineStream::kBlockSize;
+  // The marker spans the first two blocks of the source.
+  const std::string data = "first\r\n" + std::string(kBlock - 9, 'x') + "--b\r\nlast";
+  for (bool from_source : {false, true}) {
+    TLineStream stream;
+    Load(stream, data, from_source);
+    std::string line;
+    stream.NextLine(line);
+    EXPECT_EQ(stream.BytesBefore("--b"), static_cast<std::int64_t>(kBlock - 9)) << from_source;
+    EXPECT_EQ(stream.BytesBefore("--none"), static_cast<std::int64_t>(data.size() - 7));
+    EXPECT_EQ(stream.BytesBefore(""), static_cast<std::int64_t>(data.size() - 7));
+    TMemoryStream raw;
+    stream.CopyRawTo(raw);
+    EXPECT_EQ(raw.Data(), data);
+    stream.NextLine(line);
+    EXPECT_EQ(line, std::string(kBlock - 9, 'x') + "--b");
+    stream.NextLine(line);
+    EXPECT_EQ(line, "last");
+  }
+}
+
 TEST(LineStream, ResetStartsAgain) {
-  TLineStream stream;
-  stream.Write(std::string("one\r\ntwo\r\n"));
-  stream.Reset();
-  std::string line;
-  stream.NextLine(line);
-  stream.NextLine(line);
-  stream.NextLine(line);
-  EXPECT_TRUE(stream.EndOfData());
-  stream.Reset();
-  EXPECT_FALSE(stream.EndOfData());
-  stream.NextLine(line);
-  EXPECT_EQ(line, "one");
+  for (bool from_source : {false, true}) {
+    TLineStream stream;
+    Load(stream, "one\r\ntwo\r\n", from_source);
+    std::string line;
+    stream.NextLine(line);
+    stream.NextLine(line);
+    stream.NextLine(line);
+    EXPECT_TRUE(stream.EndOfData());
+    stream.Reset();
+    EXPECT_FALSE(stream.EndOfData());
+    stream.NextLine(line);
+    EXPECT_EQ(line, "one") << from_source;
+  }
 }
 
 TEST(Dispatching, LongDecodeLetsThePumpRun) {

@@ -1,4 +1,5 @@
-// SHA-256 of a byte string (FIPS 180-4), for checksums printed by the tools.
+// SHA-256 of a byte string (libcrypto's, which uses the processor's SHA
+// instructions), for checksums printed by the tools.
 #pragma once
 
 #include <string>
