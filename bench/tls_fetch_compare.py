@@ -9,6 +9,9 @@ here with the openssl CLI):
 - IMAPS: quillon-tool imap fetch-all INBOX --security tls against mbsync
   (SSLType IMAPS).
 
+quillon-tool in clear text from the same server is listed beside them, so
+the cost of the encryption itself can be told from the client's.
+
 Every tool checks the server's certificate against the private CA. Prints
 wall time, processor time and peak memory of each run as Markdown tables
 (median of --runs runs), in keep and delete modes.
@@ -53,10 +56,12 @@ def make_certificates(directory):
 
 class TlsDovecot(pop3.Dovecot):
     """The benchmark's Dovecot with ssl = required; `port` is the POP3S or
-    IMAPS listener."""
+    IMAPS listener, `plain_port` the clear-text one (Dovecot lets a loopback
+    client log in there without TLS)."""
 
     def __init__(self, root, protocol, certificate, key):
         super().__init__(root, protocol)
+        self.plain_port = self.port
         self.port = pop3.free_port()
         with open(self.config) as config:
             text = config.read()
@@ -123,9 +128,11 @@ def main():
             dovecot = TlsDovecot(os.path.join(root, "dovecot-" + protocol), protocol,
                                  certificate, key)
             dovecot.start()
-            port = dovecot.port
+            port, plain_port = dovecot.port, dovecot.plain_port
             if protocol == "pop3":
                 dovecot.tools = {
+                    "quillon-tool pop3 fetch-all, clear text": lambda work, out, delete:
+                        pop3.quillon_command(args.tool, plain_port, out, delete),
                     "quillon-tool pop3 fetch-all": lambda work, out, delete:
                         pop3.quillon_command(args.tool, port, out, delete) + tls,
                     "mpop": lambda work, out, delete:
@@ -133,6 +140,8 @@ def main():
                 }
             else:
                 dovecot.tools = {
+                    "quillon-tool imap fetch-all, clear text": lambda work, out, delete:
+                        imap.quillon_command(args.tool, plain_port, out, delete),
                     "quillon-tool imap fetch-all": lambda work, out, delete:
                         imap.quillon_command(args.tool, port, out, delete) + tls,
                     "mbsync": lambda work, out, delete:
