@@ -261,6 +261,14 @@ void TagSocket::StartTls() {
   if (clock_.Expired()) TimeOutError();
   if (!tls_failure_.empty()) TlsError(tls_failure_);
   Trace("-- ", "TLS established: " + TlsProtocol() + " " + TlsCipher());
+  TakeWhatTlsHolds();
+}
+
+void TagSocket::TakeWhatTlsHolds() {
+  // OpenSSL reads ahead: the server's first line may have come with the
+  // last handshake record and sit in its buffer, where the socket no
+  // longer signals it.
+  if (tls_ && tls_->HasPending()) ReceiveAvailable();
   UpdateWatch();
 }
 
@@ -414,8 +422,7 @@ void TagSocket::ReceiveAvailableTls() {
 
 void TagSocket::ResumeReceiving(bool was_full) {
   if (!was_full || input_.Size() >= kReceiveBufferLimit) return;
-  if (tls_ && !tls_handshaking_ && tls_->HasPending()) ReceiveAvailable();
-  UpdateWatch();
+  TakeWhatTlsHolds();
 }
 
 bool TagSocket::InputReadyOrEnded() const {

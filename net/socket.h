@@ -189,6 +189,9 @@ class TagSocket {
   // After bytes were handed out: reading goes on where a full buffer
   // stopped it.
   void ResumeReceiving(bool was_full);
+  // Hands out what OpenSSL holds already decrypted or read ahead, which the
+  // socket will not signal again.
+  void TakeWhatTlsHolds();
   // One send of `bytes`: the count taken, 0 after a wait for readiness.
   std::size_t SendSome(std::string_view bytes);
   std::size_t SendSomeTls(std::string_view bytes);

@@ -103,7 +103,7 @@ std::size_t TagSocket::SendSomeTls(std::string_view bytes) {
       UpdateWatch();
       WaitFor([this] { return write_ready_ || socket_ < 0; });
       tls_write_wants_read_ = false;
-      UpdateWatch();
+      TakeWhatTlsHolds();
       break;
     case TlsSession::Step::kClosed:
       if (!cancelled_) SocketError(kWsaEConnReset);

@@ -328,8 +328,8 @@ TEST(TlsSmtp, SendsAfterStartTlsAndOverTlsFromTheFirstByte) {
   // encrypted.
   for (const Case& c : {Case{"require-starttls", TSecurity::kStartTls},
                         Case{"require-starttls", TSecurity::kOpportunistic},
-                        Case{"tls", TSecurity::kTls}}) {
-    SCOPED_TRACE(SecurityName(c.security));
+                        Case{"tls", TSecurity::kTls}, Case{"tls-1.2", TSecurity::kTls}}) {
+    SCOPED_TRACE(std::string(c.mode) + " " + SecurityName(c.security));
     SmtpSink sink(SmtpSink::Tls{c.mode, certificate.certificate_file, certificate.key_file});
     TmsMessage message;
     message.Sender().SetAddress("me@example.org");

@@ -33,7 +33,7 @@ class SmtpSink {
 
   struct Tls {
     // "starttls" (offered), "require-starttls" (no mail before it), "tls"
-    // (from the first byte).
+    // (from the first byte), "tls-1.2" (as "tls", TLS 1.2 at most).
     std::string mode;
     std::string certificate_file;
     std::string key_file;

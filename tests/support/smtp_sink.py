@@ -5,7 +5,9 @@ stored in a directory.
 usage: smtp_sink.py DIRECTORY [MODE CERTFILE KEYFILE]
 
 MODE: "starttls" offers STARTTLS, "require-starttls" also refuses mail
-before it, "tls" is TLS from the first byte (as on port 465).
+before it, "tls" is TLS from the first byte (as on port 465), "tls-1.2" the
+same with TLS 1.2 at most (its server Finished and the greeting come
+together).
 
 Writes DIRECTORY/port (the port, once listening). For the N-th message
 (from 1) it writes msg_N.eml (the data exactly as received after the
@@ -58,12 +60,14 @@ async def main(directory, mode=None, certificate=None, key=None):
     if mode is not None:
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(certificate, key)
+        if mode == "tls-1.2":
+            context.maximum_version = ssl.TLSVersion.TLSv1_2
     starttls = mode in ("starttls", "require-starttls")
     server = await loop.create_server(
         lambda: SMTP(handler, hostname="sink.test", decode_data=False,
                      tls_context=context if starttls else None,
                      require_starttls=mode == "require-starttls"),
-        "127.0.0.1", 0, ssl=context if mode == "tls" else None)
+        "127.0.0.1", 0, ssl=context if mode in ("tls", "tls-1.2") else None)
     port = server.sockets[0].getsockname()[1]
     write_atomically(os.path.join(directory, "port"), str(port).encode())
     async with server:
