@@ -278,6 +278,9 @@ void TReceiveStatus::ReadParametersAndAccount() {
   eMail.SetPassword(run.Pop3.Password);
   eMail.SetTimeOut(run.Pop3.TimeOut);
   eMail.SetDefaultPort(run.Pop3.Port);
+  eMail.SetSecurity(ConnectionSecurity(run.Pop3.Security, eMail.Server(), run.Pop3.Port));
+  eMail.SetCAFile(run.Pop3.CAFile);
+  ReplyMail.SetCAFile(run.Pop3.CAFile);
   MessageText->move(MessageText->x(), height() + 50);
 }
 

@@ -173,6 +173,9 @@ void TRetrievalDriver::ConnectImap() {
   IC_.SetServer(account.ImapHost);
   IC_.SetUserName(account.ImapUser);
   IC_.SetPassword(account.ImapPassword);
+  const Pop3Parameters& login = CurrentRunState().Pop3;
+  IC_.SetSecurity(ConnectionSecurity(login.Security, account.ImapHost, IC_.DefaultPort()));
+  IC_.SetCAFile(login.CAFile);
   IC_.Connect();
   IC_.Capability();
   IC_.Lsub("", "%");

@@ -24,6 +24,17 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
+// `word` is one of the blank-separated words of a capability text.
+bool HasCapability(std::string_view capabilities, std::string_view word) {
+  while (!capabilities.empty()) {
+    const std::size_t blank = capabilities.find(' ');
+    if (SameText(capabilities.substr(0, blank), word)) return true;
+    if (blank == std::string_view::npos) break;
+    capabilities.remove_prefix(blank + 1);
+  }
+  return false;
+}
+
 // Characters `from` (0-based) on of `text`, or nothing past its end.
 std::string_view From(std::string_view text, std::size_t from) {
   return from < text.size() ? text.substr(from) : std::string_view();
@@ -124,7 +135,9 @@ void TImap4Client::Login() {
     throw;
   }
   if (OnCommandFinished) OnCommandFinished(*this);
-  if (StartsWith(From(greeting, 2), "PREAUTH")) return;
+  const bool preauthenticated = StartsWith(From(greeting, 2), "PREAUTH");
+  if (Security() == TSecurity::kStartTls) StartTlsSession(preauthenticated);
+  if (preauthenticated) return;
   login_in_progress_ = true;
   try {
     RunCommand("LOGIN " + QuoteArgument(UserName()) + " " + QuoteArgument(Password()));
@@ -133,6 +146,25 @@ void TImap4Client::Login() {
     throw;
   }
   login_in_progress_ = false;
+}
+
+void TImap4Client::StartTlsSession(bool preauthenticated) {
+  const std::string host = HostPart(Server());
+  // STARTTLS is a command of the not-yet-authenticated state; a session
+  // that is logged in already cannot be encrypted any more.
+  if (preauthenticated) TlsError("The server " + host + " logged in before STARTTLS (PREAUTH)");
+  if (!HasCapability(Capability(), "STARTTLS")) {
+    TlsError("The server " + host + " does not offer STARTTLS");
+  }
+  try {
+    RunCommand("STARTTLS");
+  } catch (const EImapError& refusal) {
+    TlsError("The server " + host + " did not accept STARTTLS: " + refusal.what());
+  }
+  StartTls();
+  // What the server said before encryption may have been forged.
+  capability_text_.clear();
+  literal_plus_ = false;
 }
 
 void TImap4Client::Logout() {

@@ -149,6 +149,8 @@ class TImap4Client : public TCustomImap {
 
  private:
   void RunCommand(const std::string& command);
+  // CAPABILITY, STARTTLS and the TLS handshake, before the login.
+  void StartTlsSession(bool preauthenticated);
   void AwaitContinuation();
   void SendCommandPieces(const std::string& text);
   void TraceCommand(const std::string& text);

@@ -21,6 +21,14 @@ class EServerError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// An encrypted connection could not be set up: the server's certificate
+// was refused, the handshake failed, or STARTTLS was asked for and the
+// server did not offer or accept it. The message names the host and why.
+class ETlsError : public ESocketError {
+ public:
+  using ESocketError::ESocketError;
+};
+
 // A wait ran out of time: always "Operation timed out".
 class ETimedOutError : public std::runtime_error {
  public:

@@ -63,11 +63,22 @@ void TmsCustomPOP::Login() {
   ResetState();
   ConnectSocket();
   if (ReadLine() != 1) throw EServerError(LastReply());
+  if (Security() == TSecurity::kStartTls) StartStls();
   Command("USER " + user_name_);
   SendSecretLine("PASS " + password_, kPassPrefixLength);
   if (ReadLine() != 1) throw EServerError(LastReply());
   Command("STAT");
   ReadStatistics();
+}
+
+void TmsCustomPOP::StartStls() {
+  SendLine("STLS");
+  // Without encryption the password would go out in clear text, which was
+  // not asked for: no USER or PASS follows a refusal.
+  if (ReadLine() != 1) {
+    TlsError("The server " + HostPart(Server()) + " did not accept STLS: " + LastReply());
+  }
+  StartTls();
 }
 
 void TmsCustomPOP::ReadStatistics() {

@@ -67,6 +67,8 @@ class TmsCustomPOP : public TmsMailBase {
 
  private:
   void ReadStatistics();
+  // STLS and the TLS handshake, before anything of the login is sent.
+  void StartStls();
 
   std::string user_name_;
   std::string password_;

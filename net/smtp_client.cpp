@@ -1,9 +1,12 @@
 #include "net/smtp_client.h"
 
+#include <algorithm>
+
 #include "mail/temp_file_stream.h"
 #include "net/dot_stuffing.h"
 #include "net/net_errors.h"
 #include "net/socket_messages.h"
+#include "platform/text.h"
 
 namespace quillon {
 
@@ -35,9 +38,53 @@ void TmsSMTP::Command(const std::string& command, int reply_class) {
 void TmsSMTP::Login() {
   ConnectSocket();
   if (!IsOfClass(ReadReply(), 2)) throw EServerError(LastReply());
+  const TSecurity security = Security();
+  if ((security == TSecurity::kStartTls || security == TSecurity::kOpportunistic) &&
+      GreetWithStartTls(security == TSecurity::kStartTls)) {
+    return;
+  }
   SendLine("HELO " + LocalHostName());
   if (IsOfClass(ReadReply(), 2)) return;
   Command("HELO", 2);
+}
+
+bool TmsSMTP::Ehlo(std::vector<std::string>& keywords) {
+  keywords.clear();
+  SendLine("EHLO " + LocalHostName());
+  const int code = ReadLine();
+  if (!IsOfClass(code, 2)) return false;
+  // The lines after the first name the extensions, "250-KEYWORD params".
+  for (int lines = 1; LastReply().size() > 3 && LastReply()[3] == '-'; ++lines) {
+    if (lines >= kMaxReplyLines) SocketError(kMsgReplyTooLong);
+    const int line_code = ReadLine();
+    if (line_code != code) throw EServerError(LastReply());
+    const std::string_view line = LastReply();
+    if (line.size() > 4) keywords.push_back(UpperCase(line.substr(4, line.find(' ', 4) - 4)));
+  }
+  return true;
+}
+
+bool TmsSMTP::GreetWithStartTls(bool required) {
+  const std::string host = HostPart(Server());
+  std::vector<std::string> keywords;
+  if (!Ehlo(keywords)) {
+    if (required) TlsError("The server " + host + " does not offer STARTTLS: " + LastReply());
+    // A server without ESMTP is greeted with HELO, as ever.
+    return false;
+  }
+  if (std::find(keywords.begin(), keywords.end(), "STARTTLS") == keywords.end()) {
+    if (required) TlsError("The server " + host + " does not offer STARTTLS");
+    return true;
+  }
+  SendLine("STARTTLS");
+  if (!IsOfClass(ReadReply(), 2)) {
+    if (required) TlsError("The server " + host + " did not accept STARTTLS: " + LastReply());
+    return true;
+  }
+  StartTls();
+  // The session starts afresh under encryption.
+  if (!Ehlo(keywords)) throw EServerError(LastReply());
+  return true;
 }
 
 void TmsSMTP::Logout() {

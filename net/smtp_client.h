@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "mail/message.h"
 #include "net/mail_base.h"
@@ -47,6 +48,13 @@ class TmsSMTP : public TmsMailBase {
   // Sends `command`; unless the reply is of `reply_class` (2xx, 3xx),
   // EServerError with the last reply line.
   void Command(const std::string& command, int reply_class);
+  // EHLO; false when the server does not take it. `keywords`: the
+  // extensions it names, upper-cased.
+  bool Ehlo(std::vector<std::string>& keywords);
+  // EHLO, STARTTLS, the handshake and EHLO again. Where the server offers
+  // no STARTTLS, `required` fails and otherwise the session goes on in
+  // clear text. False when the server still needs its HELO greeting.
+  bool GreetWithStartTls(bool required);
   void SendEnvelope(const TmsMessage& message);
   void OfferRecipient(const std::string& address);
   void SendData(TStream& message_stream);

@@ -194,6 +194,11 @@ void TagSocket::ReleaseSocket() {
   if (watch_ != 0 && pump_ != nullptr) pump_->RemoveWatch(watch_);
   watch_ = 0;
   pump_ = nullptr;
+  if (tls_) tls_->Shutdown();
+  tls_.reset();
+  tls_handshaking_ = false;
+  tls_read_wants_write_ = false;
+  tls_write_wants_read_ = false;
   if (socket_ >= 0) ::close(socket_);
   socket_ = -1;
   input_.Clear();
@@ -228,6 +233,71 @@ void TagSocket::ConnectSocket() {
   if (clock_.Expired()) TimeOutError();
   if (!connect_done_) SocketErrorClosing(error_code_);
   UpdateWatch();
+  if (security_ == TSecurity::kTls) StartTls();
+}
+
+void TagSocket::StartTls() {
+  if (!Connected()) SocketError(kMsgNotConnected);
+  const std::string host = HostPart(server_);
+  // Bytes that came before the handshake were sent in clear text after the
+  // server's go-ahead: they cannot be the server's and must not be taken
+  // as if they had come encrypted.
+  if (!input_.Empty()) {
+    TlsError("The server " + host + " sent clear text before the TLS handshake");
+  }
+  try {
+    tls_ = std::make_unique<TlsSession>(socket_, host, ca_file_);
+  } catch (const std::runtime_error& failure) {
+    TlsError(failure.what());
+  }
+  Trace("-- ", "TLS handshake with " + host);
+  tls_failure_.clear();
+  tls_handshaking_ = true;
+  clock_.Start();
+  DriveHandshake();
+  WaitFor([this] { return !tls_handshaking_; });
+  clock_.Stop();
+  if (cancelled_) CancelError();
+  if (clock_.Expired()) TimeOutError();
+  if (!tls_failure_.empty()) TlsError(tls_failure_);
+  Trace("-- ", "TLS established: " + TlsProtocol() + " " + TlsCipher());
+  TakeWhatTlsHolds();
+}
+
+void TagSocket::TakeWhatTlsHolds() {
+  // OpenSSL reads ahead: the server's first line may have come with the
+  // last handshake record and sit in its buffer, where the socket no
+  // longer signals it.
+  if (tls_ && tls_->HasPending()) ReceiveAvailable();
+  UpdateWatch();
+}
+
+void TagSocket::DriveHandshake() {
+  switch (tls_->Handshake()) {
+    case TlsSession::Step::kDone:
+      tls_handshaking_ = false;
+      break;
+    case TlsSession::Step::kWantRead:
+      tls_handshake_wait_ = MessagePump::kReadable;
+      break;
+    case TlsSession::Step::kWantWrite:
+      tls_handshake_wait_ = MessagePump::kWritable;
+      break;
+    case TlsSession::Step::kClosed:
+    case TlsSession::Step::kFailed:
+      tls_handshaking_ = false;
+      tls_failure_ = tls_->FailureText();
+      break;
+  }
+  UpdateWatch();
+}
+
+std::string TagSocket::TlsProtocol() const {
+  return TlsActive() ? tls_->ProtocolName() : std::string();
+}
+
+std::string TagSocket::TlsCipher() const {
+  return TlsActive() ? tls_->CipherName() : std::string();
 }
 
 void TagSocket::OnSocketReady(unsigned ready) {
@@ -235,13 +305,25 @@ void TagSocket::OnSocketReady(unsigned ready) {
     FinishConnect();
     if (!connect_done_) return;
   }
+  if (tls_handshaking_) {
+    DriveHandshake();
+    return;
+  }
   constexpr unsigned kTrouble = MessagePump::kHangup | MessagePump::kError;
   if (waiting_to_send_ && (ready & (MessagePump::kWritable | kTrouble)) != 0) {
     // On trouble the next send reports what went wrong.
     write_ready_ = true;
     waiting_to_send_ = false;
   }
-  if ((ready & (MessagePump::kReadable | kTrouble)) != 0) ReceiveAvailable();
+  if (tls_write_wants_read_ && (ready & (MessagePump::kReadable | kTrouble)) != 0) {
+    write_ready_ = true;
+    tls_write_wants_read_ = false;
+  }
+  const bool read_may_go_on =
+      tls_read_wants_write_ && (ready & (MessagePump::kWritable | kTrouble)) != 0;
+  if (read_may_go_on || (ready & (MessagePump::kReadable | kTrouble)) != 0) {
+    ReceiveAvailable();
+  }
   UpdateWatch();
 }
 
@@ -266,16 +348,23 @@ void TagSocket::UpdateWatch() {
   unsigned events = 0;
   if (connecting_) {
     events = MessagePump::kWritable;
+  } else if (tls_handshaking_) {
+    events = tls_handshake_wait_;
   } else if (connect_done_ || socket_ >= 0) {
     if (!input_ended_ && receive_error_ == 0 && input_.Size() < kReceiveBufferLimit) {
       events |= MessagePump::kReadable;
     }
-    if (waiting_to_send_) events |= MessagePump::kWritable;
+    if (waiting_to_send_ || tls_read_wants_write_) events |= MessagePump::kWritable;
+    if (tls_write_wants_read_) events |= MessagePump::kReadable;
   }
   pump_->SetWatchEvents(watch_, events);
 }
 
 void TagSocket::ReceiveAvailable() {
+  if (tls_) {
+    ReceiveAvailableTls();
+    return;
+  }
   std::array<char, kReceiveChunk> chunk;
   while (socket_ >= 0 && input_.Size() < kReceiveBufferLimit) {
     const ssize_t count = ::recv(socket_, chunk.data(), chunk.size(), 0);
@@ -302,6 +391,40 @@ void TagSocket::ReceiveAvailable() {
   }
 }
 
+void TagSocket::ReceiveAvailableTls() {
+  std::array<char, kReceiveChunk> chunk;
+  tls_read_wants_write_ = false;
+  // Until the socket has nothing more: what OpenSSL read ahead would not
+  // be signalled again.
+  while (tls_ && input_.Size() < kReceiveBufferLimit) {
+    std::size_t count = 0;
+    const TlsSession::Step step = tls_->Read(chunk.data(), chunk.size(), count);
+    if (step == TlsSession::Step::kDone) {
+      input_.Append(std::string_view(chunk.data(), count));
+      read_ready_ = true;
+      error_pending_ = false;
+      error_code_ = 0;
+      continue;
+    }
+    if (step == TlsSession::Step::kWantWrite) tls_read_wants_write_ = true;
+    if (step == TlsSession::Step::kClosed) {
+      input_ended_ = true;
+      peer_closed_ = true;
+    } else if (step == TlsSession::Step::kFailed) {
+      const int system_error = tls_->SystemError();
+      receive_error_ = system_error != 0 ? WinsockErrorFromErrno(system_error) : kMsgTlsBroken;
+      error_code_ = receive_error_;
+      error_pending_ = true;
+    }
+    break;
+  }
+}
+
+void TagSocket::ResumeReceiving(bool was_full) {
+  if (!was_full || input_.Size() >= kReceiveBufferLimit) return;
+  TakeWhatTlsHolds();
+}
+
 bool TagSocket::InputReadyOrEnded() const {
   return !input_.Empty() || input_ended_ || receive_error_ != 0;
 }
@@ -309,7 +432,7 @@ bool TagSocket::InputReadyOrEnded() const {
 void TagSocket::ConsumeInput(std::size_t count) {
   const bool was_full = input_.Size() >= kReceiveBufferLimit;
   input_.Consume(count);
-  if (was_full) UpdateWatch();
+  ResumeReceiving(was_full);
 }
 
 void TagSocket::WaitFor(const std::function<bool()>& done) {
@@ -352,6 +475,14 @@ void TagSocket::SocketError(int code) {
   if (OnError) OnError(*this, message);
   if (code == kWsaEConnReset) Close();
   throw ESocketError(message);
+}
+
+void TagSocket::TlsError(const std::string& message) {
+  clock_.Stop();
+  std::string text = message;
+  if (OnError) OnError(*this, text);
+  Close();
+  throw ETlsError(text);
 }
 
 void TagSocket::SocketErrorClosing(int code) {

@@ -21,6 +21,7 @@
 #include "mail/time_counter.h"
 #include "net/dial_up_link.h"
 #include "net/receive_buffer.h"
+#include "net/tls_session.h"
 #include "platform/message_pump.h"
 #include "platform/streams.h"
 
@@ -76,6 +77,22 @@ class TagSocket {
   int TimeOut() const { return clock_.Period(); }
   void SetTimeOut(int seconds) { clock_.SetPeriod(seconds); }
 
+  // Encryption of the connection: kTls starts TLS right after connecting
+  // (ConnectSocket); kStartTls and kOpportunistic are the protocol
+  // clients' business (StartTls after their STARTTLS command). Default
+  // kNone: the connection stays as it is, byte for byte.
+  TSecurity Security() const { return security_; }
+  void SetSecurity(TSecurity security) { security_ = security; }
+  // Certificates of the CAs that may vouch for the server; empty: the
+  // system's trust store.
+  const std::string& CAFile() const { return ca_file_; }
+  void SetCAFile(const std::string& path) { ca_file_ = path; }
+  // Encryption is up on the current connection.
+  bool TlsActive() const { return tls_ != nullptr && !tls_handshaking_; }
+  // The negotiated protocol and cipher ("TLSv1.3", ...); empty when clear.
+  std::string TlsProtocol() const;
+  std::string TlsCipher() const;
+
   bool Connected() const { return socket_ >= 0; }
   const std::string& LastReply() const { return last_reply_; }
   const std::string& LocalHostName() const { return local_host_name_; }
@@ -103,6 +120,11 @@ class TagSocket {
   virtual void Cancel();
 
   void ConnectSocket();
+  // Encrypts the connection: the TLS handshake, waiting like any read or
+  // write (time-out, Cancel). A refused certificate or a failed handshake
+  // fires OnError, closes the connection and raises ETlsError naming the
+  // host and the reason.
+  void StartTls();
   // Sends `text` and CR LF.
   void SendLine(const std::string& text);
   // As SendLine; the trace shows only the first `visible` characters and
@@ -125,6 +147,9 @@ class TagSocket {
   void SocketError(int code);
   [[noreturn]] void TimeOutError();
   [[noreturn]] void CancelError();
+  // OnError with `message`, Close, ETlsError: the connection cannot be
+  // trusted with anything further.
+  [[noreturn]] void TlsError(const std::string& message);
 
   // --- primitives for protocol clients that frame replies themselves ------
   // The wait of ReadLine's start: until received data, cancel, time-out or
@@ -159,6 +184,17 @@ class TagSocket {
   void OnSocketReady(unsigned ready);
   void FinishConnect();
   void ReceiveAvailable();
+  void ReceiveAvailableTls();
+  void DriveHandshake();
+  // After bytes were handed out: reading goes on where a full buffer
+  // stopped it.
+  void ResumeReceiving(bool was_full);
+  // Hands out what OpenSSL holds already decrypted or read ahead, which the
+  // socket will not signal again.
+  void TakeWhatTlsHolds();
+  // One send of `bytes`: the count taken, 0 after a wait for readiness.
+  std::size_t SendSome(std::string_view bytes);
+  std::size_t SendSomeTls(std::string_view bytes);
   void ConsumeInput(std::size_t count);
   void SendAll(std::string_view bytes, bool restart_clock_per_send);
   void WaitUntilWritable();
@@ -208,6 +244,15 @@ class TagSocket {
 
   ReceiveBuffer input_;
   std::string last_reply_;
+
+  TSecurity security_ = TSecurity::kNone;
+  std::string ca_file_;
+  std::unique_ptr<TlsSession> tls_;  // while the connection is encrypted
+  bool tls_handshaking_ = false;
+  unsigned tls_handshake_wait_ = 0;  // pump events the handshake waits for
+  std::string tls_failure_;          // why the handshake failed
+  bool tls_read_wants_write_ = false;
+  bool tls_write_wants_read_ = false;
 };
 
 }  // namespace quillon

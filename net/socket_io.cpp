@@ -68,18 +68,56 @@ void TagSocket::SendAll(std::string_view bytes, bool restart_clock_per_send) {
   while (sent < bytes.size() && !clock_.Expired() && !cancelled_) {
     ProcessMessages();
     if (clock_.Expired() || cancelled_) break;
-    const ssize_t count = ::send(socket_, bytes.data() + sent, bytes.size() - sent,
-                                 MSG_NOSIGNAL);
-    if (count >= 0) {
-      sent += static_cast<std::size_t>(count);
+    const std::size_t count = SendSome(bytes.substr(sent));
+    if (count > 0) {
+      sent += count;
       if (restart_clock_per_send) clock_.Start();
-    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      WaitUntilWritable();
-    } else if (errno != EINTR) {
-      const int code = WinsockErrorFromErrno(errno);
-      if (!cancelled_) SocketError(code);
     }
   }
+}
+
+std::size_t TagSocket::SendSome(std::string_view bytes) {
+  if (tls_) return SendSomeTls(bytes);
+  const ssize_t count = ::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+  if (count >= 0) return static_cast<std::size_t>(count);
+  if (errno == EAGAIN || errno == EWOULDBLOCK) {
+    WaitUntilWritable();
+  } else if (errno != EINTR) {
+    const int code = WinsockErrorFromErrno(errno);
+    if (!cancelled_) SocketError(code);
+  }
+  return 0;
+}
+
+std::size_t TagSocket::SendSomeTls(std::string_view bytes) {
+  std::size_t count = 0;
+  switch (tls_->Write(bytes.data(), bytes.size(), count)) {
+    case TlsSession::Step::kDone:
+      return count;
+    case TlsSession::Step::kWantWrite:
+      WaitUntilWritable();
+      break;
+    case TlsSession::Step::kWantRead:
+      // The session must read (say, a key update) before it can write.
+      write_ready_ = false;
+      tls_write_wants_read_ = true;
+      UpdateWatch();
+      WaitFor([this] { return write_ready_ || socket_ < 0; });
+      tls_write_wants_read_ = false;
+      TakeWhatTlsHolds();
+      break;
+    case TlsSession::Step::kClosed:
+      if (!cancelled_) SocketError(kWsaEConnReset);
+      break;
+    case TlsSession::Step::kFailed: {
+      const int system_error = tls_->SystemError();
+      if (!cancelled_) {
+        SocketError(system_error != 0 ? WinsockErrorFromErrno(system_error) : kMsgTlsBroken);
+      }
+      break;
+    }
+  }
+  return 0;
 }
 
 void TagSocket::WaitUntilWritable() {
@@ -134,7 +172,7 @@ int TagSocket::ReadLine(std::string& reply) {
   while (!cancelled_ && !clock_.Expired()) {
     const bool was_full = input_.Size() >= kReceiveBufferLimit;
     complete = input_.TakeLine(raw, kMaxReplyLineLength);
-    if (was_full) UpdateWatch();
+    ResumeReceiving(was_full);
     if (complete) break;
     if (raw.size() >= kMaxReplyLineLength) SocketErrorClosing(kMsgReplyTooLong);
     if (receive_error_ != 0 && !cancelled_) SocketError(receive_error_);

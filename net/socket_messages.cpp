@@ -24,6 +24,7 @@ const std::map<int, std::string>& MessageTable() {
       {57013, "Server reply too long"},
       {57014, "Received data too long"},
       {57015, "Command contains a line break"},
+      {57016, "Encrypted connection failed"},
       {57102, "MailMessage property must be assigned"},
       {57103, "UserName property is required"},
       {57104, "Password property is required"},

@@ -26,6 +26,8 @@ inline constexpr int kMsgDataTooLong = 57014;         // "Received data too long
 // A command line must stay one line: text that carries CR or LF (say, an
 // address taken from a received message) could smuggle in commands.
 inline constexpr int kMsgLineBreakInCommand = 57015;  // "Command contains a line break"
+// An encrypted connection failed after its handshake (a damaged record).
+inline constexpr int kMsgTlsBroken = 57016;           // "Encrypted connection failed"
 // Numbers of the mail layer that the protocol clients raise through
 // SocketError.
 inline constexpr int kMsgMailMessageRequired = 57102; // "MailMessage property must be assigned"

@@ -5,8 +5,10 @@
 #include <string_view>
 #include <system_error>
 
+#include "net/net_errors.h"
 #include "platform/text.h"
 #include "rules/received_message.h"
+#include "rules/run_state.h"
 #include "store/address_record.h"
 
 namespace quillon {
@@ -103,7 +105,17 @@ void PrepareClient(TmsSMTP& reply_mail, TmsMessage& reply_message,
                    const AccountRecord& account) {
   reply_mail.SetServer(account.SmtpHost);
   reply_mail.SetTimeOut(account.SmtpTimeOut);
+  reply_mail.SetSecurity(ReplySecurity(account.SmtpHost));
   reply_mail.SetMailMessage(&reply_message);
+}
+
+void ConnectInClear(TmsSMTP& reply_mail) {
+  try {
+    reply_mail.Connect();
+  } catch (...) {
+    reply_mail.Close();
+    throw;
+  }
 }
 
 // Connect, Send, Disconnect. A connection that failed half-way is closed
@@ -112,6 +124,13 @@ void PrepareClient(TmsSMTP& reply_mail, TmsMessage& reply_message,
 void Deliver(TmsSMTP& reply_mail) {
   try {
     reply_mail.Connect();
+  } catch (const ETlsError&) {
+    reply_mail.Close();
+    if (reply_mail.Security() != TSecurity::kOpportunistic) throw;
+    // STARTTLS was offered but its certificate or handshake failed: the
+    // reply goes in clear text, as a mail server would send it.
+    reply_mail.SetSecurity(TSecurity::kNone);
+    ConnectInClear(reply_mail);
   } catch (...) {
     reply_mail.Close();
     throw;

@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
+#include "net/tls_session.h"
 #include "platform/string_list.h"
 
 namespace quillon {
@@ -20,7 +22,22 @@ struct Pop3Parameters {
   std::string Password;
   int TimeOut = 120;         // seconds
   std::uint16_t Port = 110;  // the client's DefaultPort
+  // Encryption of the run's connection (POP3 or IMAP4); nothing when the
+  // file does not say, and the port decides (ConnectionSecurity).
+  std::optional<TSecurity> Security;
+  std::string CAFile;  // empty: the system's trust store
 };
+
+// The encryption of a connection to `server` (host, optionally ":port") by
+// a client whose port is `default_port` without one: `asked` when given,
+// else TLS on the ports that are TLS from the start (995, 993) and none on
+// every other.
+TSecurity ConnectionSecurity(const std::optional<TSecurity>& asked,
+                             const std::string& server, std::uint16_t default_port);
+
+// The encryption of replies and forwards sent to `smtp_server`: TLS on
+// port 465, else STARTTLS when the server offers it.
+TSecurity ReplySecurity(const std::string& smtp_server);
 
 // The POP3 client's server: Host with the parameter file's Port as its
 // port part, so the port is used even where the service database names
@@ -55,7 +72,8 @@ inline constexpr char kLoginSection[] = "Login";
 inline constexpr char kUserInfoSection[] = "UserInfo";
 
 // Reads the parameter file's keys in their fixed order into `state`:
-// "Login" Host, User, Password, TimeOut, Port, Delete Messages, Max Messages,
+// "Login" Host, User, Password, TimeOut, Port, Security, CAFile, Delete
+// Messages, Max Messages,
 // then "UserInfo" Account, By List, List Name, Retrieved Name. Missing keys
 // give their defaults. `after_account` runs right after "Account" was read
 // (the account and its user are looked up there), `after_retrieved_name`

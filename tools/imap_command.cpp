@@ -11,6 +11,7 @@
 #include "platform/code_pages.h"
 #include "platform/text.h"
 #include "tools/command_registry.h"
+#include "tools/support/tls_options.h"
 #include "tools/support/message_json.h"
 
 namespace quillon::tool {
@@ -26,6 +27,7 @@ struct ImapOptions {
   std::string password;
   int timeout = 60;
   bool trace = false;
+  TlsOptions tls;
   Arguments rest;  // the subcommand and its arguments
 };
 
@@ -34,6 +36,7 @@ ImapOptions ParseOptions(const Arguments& arguments) {
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     const bool has_value = i + 1 < arguments.size();
+    if (TakeTlsOption(arguments, i, options.tls)) continue;
     if (argument == "--server" && has_value) {
       options.server = arguments[++i];
     } else if (argument == "--user" && has_value) {
@@ -69,14 +72,16 @@ void Configure(TImap4Client& client, TMailboxList& mailboxes, const ImapOptions&
   client.SetPassword(options.password);
   client.SetTimeOut(options.timeout);
   client.SetOpenAsReadOnly(false);
+  ApplyTlsOptions(options.tls, client, client.DefaultPort(), kImapsPort);
   if (options.trace) {
     client.OnTrace = [](const std::string& line) { std::cerr << line << "\n"; };
   }
 }
 
 // The driver's start: log in, capabilities, subscribed and listed mailboxes.
-void Start(TImap4Client& client) {
+void Start(TImap4Client& client, const TlsOptions& tls) {
   client.Connect();
+  ReportTls(tls, client);
   client.Capability();
   client.Lsub("", "%");
   client.List("", "%");
@@ -118,7 +123,7 @@ std::string Indented(const std::string& text, int indent) {
 // messages nor their descriptions pile up in memory; the document is closed
 // with the selected mailbox's state, or with the error that ended the run.
 int FetchAll(TImap4Client& client, const std::string& mailbox_name, const std::string& directory,
-             bool expunge) {
+             bool expunge, const TlsOptions& tls) {
   std::cout << "{\n  \"messages\": [";
   bool first = true;
   client.OnRetrieved = [&](TagSocket&, int number) {
@@ -140,7 +145,7 @@ int FetchAll(TImap4Client& client, const std::string& mailbox_name, const std::s
   std::string ending;
   try {
     std::filesystem::create_directories(directory);
-    Start(client);
+    Start(client, tls);
     client.SetMailBox(mailbox_name);
     if (client.ExistsCount() > 0) {
       client.CurrentMailbox().Clear();
@@ -158,19 +163,21 @@ int FetchAll(TImap4Client& client, const std::string& mailbox_name, const std::s
   return status;
 }
 
-json RunSubcommand(TImap4Client& client, TMailboxList& mailboxes, const Arguments& rest) {
+json RunSubcommand(TImap4Client& client, TMailboxList& mailboxes, const Arguments& rest,
+                  const TlsOptions& tls) {
   const std::string& name = rest[0];
   if (name == "capability" && rest.size() == 1) {
     client.Connect();
+    ReportTls(tls, client);
     const std::string text = client.Capability();
     return json{{"capability", Latin1ToUtf8(text)}, {"literal_plus", client.LiteralPlus()}};
   }
   if (name == "list" && rest.size() == 1) {
-    Start(client);
+    Start(client, tls);
     return MailboxesJson(mailboxes);
   }
   if (name == "select" && rest.size() == 2) {
-    Start(client);
+    Start(client, tls);
     client.SetMailBox(rest[1]);
     return SelectedJson(client);
   }
@@ -188,11 +195,12 @@ int ImapCommand(const Arguments& arguments) {
   TImap4Client client;
   Configure(client, mailboxes, options);
   if (IsFetchAll(options.rest)) {
-    return FetchAll(client, options.rest[1], options.rest[2], options.rest.size() == 4);
+    return FetchAll(client, options.rest[1], options.rest[2], options.rest.size() == 4,
+                    options.tls);
   }
   json result;
   try {
-    result = RunSubcommand(client, mailboxes, options.rest);
+    result = RunSubcommand(client, mailboxes, options.rest, options.tls);
   } catch (const UsageError&) {
     throw;
   } catch (const std::exception& error) {
@@ -208,13 +216,17 @@ int ImapCommand(const Arguments& arguments) {
 const CommandRegistration kImapRegistration(
     "imap",
     "  imap --server HOST[:PORT] --user U (--password P | --password-env VAR)\n"
-    "       [--timeout S] [--trace] SUBCOMMAND\n"
+    "       [--timeout S] [--trace] [--security S] [--ca-file PATH] [--verbose]\n"
+    "       SUBCOMMAND\n"
     "    capability                      the server's capabilities\n"
     "    list                            LSUB and LIST \"\" \"%\": the mailboxes\n"
     "    select MBOX                     EXISTS, RECENT, flags, UIDVALIDITY of MBOX\n"
     "    fetch-all MBOX DIR [--expunge]  FETCH 1:* (FLAGS INTERNALDATE RFC822 ENVELOPE),\n"
     "                                    each message saved as DIR/N.eml and described;\n"
-    "                                    --expunge: the fetched ones \\Deleted, EXPUNGE\n",
+    "                                    --expunge: the fetched ones \\Deleted, EXPUNGE\n"
+    "    --security none|starttls|tls  encryption (default: tls on port 993,\n"
+    "                             else none); --ca-file PATH: trust only the CAs\n"
+    "                             in PATH; --verbose: print protocol and cipher\n",
     ImapCommand);
 
 }  // namespace

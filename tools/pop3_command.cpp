@@ -15,6 +15,7 @@
 #include "platform/code_pages.h"
 #include "platform/text.h"
 #include "tools/command_registry.h"
+#include "tools/support/tls_options.h"
 
 namespace quillon::tool {
 namespace {
@@ -32,6 +33,7 @@ struct Pop3Options {
   bool trace = false;
   bool delete_after_fetch = false;
   std::string output;
+  TlsOptions tls;
   std::vector<std::string> words;  // the subcommand and its operands
 };
 
@@ -46,6 +48,7 @@ Pop3Options ParseOptions(const Arguments& arguments) {
   Pop3Options options;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& word = arguments[i];
+    if (TakeTlsOption(arguments, i, options.tls)) continue;
     if (word == "--server") {
       options.server = NextValue(arguments, i);
     } else if (word == "--user") {
@@ -187,10 +190,12 @@ int Pop3Command(const Arguments& arguments) {
   pop.SetUserName(options.user);
   pop.SetPassword(PasswordOf(options));
   pop.SetTimeOut(options.timeout);
+  ApplyTlsOptions(options.tls, pop, pop.DefaultPort(), kPop3sPort);
   if (options.trace) {
     pop.OnTrace = [](const std::string& line) { std::cerr << line << "\n"; };
   }
   pop.Connect();
+  ReportTls(options.tls, pop);
   std::optional<json> result;
   try {
     result = RunSubcommand(pop, options);
@@ -207,7 +212,8 @@ int Pop3Command(const Arguments& arguments) {
 const CommandRegistration registration(
     "pop3",
     "  pop3 --server HOST[:PORT] --user U [--password P | --password-env VAR]\n"
-    "       [--timeout S] [--trace] COMMAND\n"
+    "       [--timeout S] [--trace] [--security S] [--ca-file PATH] [--verbose]\n"
+    "       COMMAND\n"
     "    stat                     message count and size of the mailbox\n"
     "    list N                   size of message N\n"
     "    top N                    size and header lines of message N\n"
@@ -217,7 +223,10 @@ const CommandRegistration registration(
     "    fetch-all DIR [--delete] every message into DIR/N.eml, one session;\n"
     "                             with --delete each is deleted once saved\n"
     "    The password comes from --password, else from the environment\n"
-    "    variable named by --password-env (default QUILLON_PASSWORD).\n",
+    "    variable named by --password-env (default QUILLON_PASSWORD).\n"
+    "    --security none|starttls|tls  encryption (default: tls on port 995,\n"
+    "                             else none); --ca-file PATH: trust only the CAs\n"
+    "                             in PATH; --verbose: print protocol and cipher\n",
     Pop3Command);
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "platform/code_pages.h"
 #include "platform/text.h"
 #include "tools/command_registry.h"
+#include "tools/support/tls_options.h"
 #include "tools/support/message_json.h"
 
 namespace quillon::tool {
@@ -25,6 +26,7 @@ struct SmtpOptions {
   int timeout = 60;
   bool trace = false;
   bool skip_rejected = false;
+  TlsOptions tls;
   std::vector<std::string> words;
 };
 
@@ -33,6 +35,7 @@ SmtpOptions ParseOptions(const Arguments& arguments) {
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& word = arguments[i];
     const bool has_value = i + 1 < arguments.size();
+    if (TakeTlsOption(arguments, i, options.tls)) continue;
     if (word == "--server" && has_value) {
       options.server = arguments[++i];
     } else if (word == "--timeout" && has_value) {
@@ -67,6 +70,7 @@ int SmtpCommand(const Arguments& arguments) {
   smtp.SetServer(options.server);
   smtp.SetTimeOut(options.timeout);
   smtp.SetMailMessage(&message);
+  ApplyTlsOptions(options.tls, smtp, smtp.DefaultPort(), kSmtpsPort);
   if (options.trace) {
     smtp.OnTrace = [](const std::string& line) { std::cerr << line << "\n"; };
   }
@@ -78,6 +82,7 @@ int SmtpCommand(const Arguments& arguments) {
     proceed = options.skip_rejected;
   };
   smtp.Connect();
+  ReportTls(options.tls, smtp);
   try {
     smtp.Send();
   } catch (...) {
@@ -95,9 +100,13 @@ int SmtpCommand(const Arguments& arguments) {
 const CommandRegistration registration(
     "smtp",
     "  smtp --server HOST[:PORT] [--timeout S] [--trace] [--skip-rejected]\n"
+    "       [--security S] [--ca-file PATH] [--verbose]\n"
     "       send FILE.json        send the message described in FILE.json\n"
     "                             (the JSON of \"mime decode\" / \"mime encode\");\n"
-    "                             --skip-rejected goes on past refused recipients\n",
+    "                             --skip-rejected goes on past refused recipients\n"
+    "    --security none|starttls|tls  encryption (default: tls on port 465,\n"
+    "                             else none); --ca-file PATH: trust only the CAs\n"
+    "                             in PATH; --verbose: print protocol and cipher\n",
     SmtpCommand);
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "tests/support/dovecot_server.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/smtp_sink.h"
+#include "tests/support/test_certificates.h"
 
 namespace quillon {
 namespace {
@@ -446,6 +447,39 @@ TEST_F(EndToEndTest, EmptyImapInboxStillStartsAndStopsTheRun) {
   const std::vector<std::string> expected = {"ShowDL:", "RecvStart:anna@quillon.test",
                                              "RecvStop:anna@quillon.test"};
   EXPECT_EQ(TakeCommands(), expected);
+}
+
+TEST_F(EndToEndTest, Pop3OverStartTlsFromTheParameterFileAndARefusedCertificate) {
+  if (!test::TestCertificates::Available()) GTEST_SKIP() << "openssl is not installed";
+  const test::TestCertificates& certificates = test::TestCertificates::Get();
+  const test::TestCertificate certificate = certificates.Server();
+  dovecot_ = std::make_unique<DovecotServer>(
+      std::vector<DovecotServer::User>{{kUser, kPassword}},
+      DovecotServer::Tls{certificate.certificate_file, certificate.key_file});
+  ASSERT_TRUE(runner_.BuildStore(Pop3Account()));
+  const TestMail mail = Deliver(1);
+  RunParameters parameters = Pop3Parameters();
+  parameters.delete_messages = true;
+  parameters.security = "starttls";
+
+  // A CA that did not sign the server's certificate: the run stops before
+  // the login and says why.
+  parameters.ca_file = certificates.OtherCaFile();
+  const ProgramEnd end = runner_.Run({runner_.WriteParameters(parameters)});
+  EXPECT_EQ(end.exit_code, 3) << end.output;
+  EXPECT_NE(end.output.find("The certificate of 127.0.0.1 was not accepted: unable to get "
+                            "local issuer certificate"),
+            std::string::npos)
+      << end.output;
+  EXPECT_EQ(dovecot_->CountMessages(kUser), 1);
+
+  parameters.ca_file = certificates.CaFile();
+  EXPECT_EQ(RunProgram(parameters), 0);
+  const std::vector<StoredMessage> stored = ReadStoredMessages(runner_.DataDirectory());
+  ASSERT_EQ(stored.size(), 1u);
+  ExpectStored(stored[0], mail);
+  EXPECT_EQ(dovecot_->CountMessages(kUser), 0);
+  EXPECT_NE(dovecot_->LogText().find(", TLS"), std::string::npos);
 }
 
 TEST_F(EndToEndTest, RefusedConnectionStopsTwiceAndEndsByItself) {

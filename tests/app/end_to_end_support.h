@@ -205,6 +205,8 @@ struct RunParameters {
   bool by_list = false;
   std::string list_name;
   std::string retrieved_name;
+  std::string security;  // "Security" and "CAFile", written when not empty
+  std::string ca_file;
 };
 
 struct ProgramEnd {
@@ -272,7 +274,10 @@ class ProgramRunner {
     std::ostringstream ini;
     ini << "[Login]\r\nHost=" << p.host << "\r\nUser=" << p.user
         << "\r\nPassword=" << p.password << "\r\nTimeOut=" << p.timeout_seconds
-        << "\r\nPort=" << p.port << "\r\nDelete Messages="
+        << "\r\nPort=" << p.port;
+    if (!p.security.empty()) ini << "\r\nSecurity=" << p.security;
+    if (!p.ca_file.empty()) ini << "\r\nCAFile=" << p.ca_file;
+    ini << "\r\nDelete Messages="
         << (p.delete_messages ? 1 : 0) << "\r\nMax Messages=" << p.max_messages
         << "\r\nManualRetrieve=0\r\n[UserInfo]\r\nAccount=" << p.account_id
         << "\r\nBy List=" << (p.by_list ? 1 : 0) << "\r\nList Name="

@@ -9,6 +9,7 @@
 
 #include "tests/app/retrieval_test_support.h"
 #include "tests/support/dovecot_server.h"
+#include "tests/support/test_certificates.h"
 
 namespace quillon {
 namespace {
@@ -105,6 +106,43 @@ TEST_F(RetrievalDovecotTest, ImapRunStoresAndDeletesTheWholeInbox) {
   EXPECT_EQ(ListedLines().size(), 3u);
   EXPECT_EQ(sync_transcripts.size(), 1u);
   EXPECT_EQ(view.counter_texts, (Lines{"1 of 3...", "2 of 3...", "3 of 3..."}));
+}
+
+class RetrievalTlsTest : public RetrievalTest {
+ protected:
+  void SetUp() override {
+    if (!DovecotServer::Available() || !test::TestCertificates::Available()) {
+      GTEST_SKIP() << "Dovecot or openssl is not installed";
+    }
+    RetrievalTest::SetUp();
+  }
+  void TearDown() override {
+    CurrentRunState().Pop3 = Pop3Parameters{};
+    if (!directory_.empty()) RetrievalTest::TearDown();
+  }
+};
+
+TEST_F(RetrievalTlsTest, ImapRunUsesTheParameterFilesSecurityAndCaFile) {
+  const test::TestCertificates& certificates = test::TestCertificates::Get();
+  const test::TestCertificate certificate = certificates.Server();
+  DovecotServer dovecot({{"joe", "pw"}},
+                        DovecotServer::Tls{certificate.certificate_file, certificate.key_file});
+  CurrentAccount().IsImap = true;
+  CurrentAccount().ImapHost = dovecot.ImapAddress();
+  CurrentAccount().ImapUser = "joe";
+  CurrentAccount().ImapPassword = "pw";
+  CurrentRunState().Pop3.Security = TSecurity::kStartTls;
+  dovecot.Deliver("joe", NumberedMail(1));
+  // A certificate from a CA not trusted is a failed connection.
+  CurrentRunState().Pop3.CAFile = certificates.OtherCaFile();
+  EXPECT_EQ(driver.RunRetrieval(), RetrievalEnd::kNormal);
+  EXPECT_EQ(dovecot.CountMessages("joe"), 1);
+  CurrentRunState().Pop3.CAFile = certificates.CaFile();
+  EXPECT_EQ(driver.RunRetrieval(), RetrievalEnd::kNormal);
+  EXPECT_EQ(Subjects(), Lines{"Message 1"});
+  EXPECT_EQ(dovecot.CountMessages("joe"), 0);
+  EXPECT_EQ(exit_codes, (std::vector<int>{kExitConnectionFailed, kExitNormal}));
+  EXPECT_NE(dovecot.LogText().find(", TLS"), std::string::npos);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "tests/rules/received_message_support.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/smtp_sink.h"
+#include "tests/support/test_certificates.h"
 
 namespace quillon {
 namespace {
@@ -177,6 +178,26 @@ TEST_F(ReplyForwardTest, ReplyCarriesTheRuleAttachmentsThatExist) {
   EXPECT_EQ(reply.Attachments().Items(1).FileName(), "logo.bin");
   EXPECT_EQ(reply.Attachments().Items(1).Data().Data(), std::string("\x00\x01\xff\x10", 4));
   EXPECT_EQ(reply.Body(), (TStringList{"Thanks.", "Away until Monday."}));
+}
+
+TEST_F(ReplyForwardTest, RepliesUseStartTlsWhenOfferedAndClearTextWhenItsCertificateFails) {
+  if (!test::TestCertificates::Available()) GTEST_SKIP() << "openssl is not available";
+  const test::TestCertificates& certificates = test::TestCertificates::Get();
+  smtp_.SetCAFile(certificates.CaFile());
+  WriteRules({ReplyRule("question")});
+  for (const bool trusted : {true, false}) {
+    SCOPED_TRACE(trusted ? "trusted" : "for another host");
+    const test::TestCertificate certificate =
+        trusted ? certificates.Server() : certificates.OtherHost();
+    SmtpSink sink(SmtpSink::Tls{"starttls", certificate.certificate_file, certificate.key_file});
+    CurrentAccount().SmtpHost = sink.Address();
+    Receive(kQuestion);
+    Process();
+    const auto messages = sink.WaitForMessages(1);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].recipients, (std::vector<std::string>{"sue@example.org"}));
+    EXPECT_EQ(messages[0].tls_version.starts_with("TLSv1."), trusted);
+  }
 }
 
 TEST_F(ReplyForwardTest, TwoRepliesGoEachOnlyToItsOwnSender) {
@@ -433,7 +454,7 @@ TEST_F(ReplyForwardTest, RefusedGreetingLeavesNoConnectionBehindForTheNextReply)
       "S: 554 not now\n"
       "A\n"
       "S: 220 ready\n"
-      "C~ HELO\n"
+      "C~ EHLO\n"
       "S: 250 hello\n"
       "C: MAIL FROM:<me@acct.example>\n"
       "S: 250 ok\n"

@@ -5,6 +5,8 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <optional>
+#include <stdexcept>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -83,6 +85,31 @@ TEST(Pop3ServerAddressTest, ThePortGoesWithTheHostUnlessItHasOne) {
   EXPECT_EQ(Pop3ServerAddress(parameters), "[::1]:110");
   parameters.Host = "";
   EXPECT_EQ(Pop3ServerAddress(parameters), "");
+}
+
+TEST_F(RunParametersTest, SecurityAndCaFileChooseTheEncryptionElseThePortDoes) {
+  RunState state = Read("[Login]\nSecurity= StartTLS \nCAFile=/etc/private-ca.pem\n");
+  EXPECT_EQ(state.Pop3.Security, TSecurity::kStartTls);
+  EXPECT_EQ(state.Pop3.CAFile, "/etc/private-ca.pem");
+  EXPECT_EQ(ConnectionSecurity(state.Pop3.Security, "pop.example.org:995", 110),
+            TSecurity::kStartTls);
+
+  state = Read("[Login]\nHost=pop.example.org\n");
+  EXPECT_EQ(state.Pop3.Security, std::nullopt);
+  EXPECT_EQ(state.Pop3.CAFile, "");
+  // Without the key the port decides, so older files connect as before.
+  EXPECT_EQ(ConnectionSecurity(std::nullopt, "pop.example.org:995", 110), TSecurity::kTls);
+  EXPECT_EQ(ConnectionSecurity(std::nullopt, "imap.example.org", 993), TSecurity::kTls);
+  EXPECT_EQ(ConnectionSecurity(std::nullopt, "pop.example.org:110", 995), TSecurity::kNone);
+  EXPECT_EQ(ConnectionSecurity(std::nullopt, "imap.example.org", 143), TSecurity::kNone);
+
+  EXPECT_EQ(ReplySecurity("smtp.example.org:465"), TSecurity::kTls);
+  EXPECT_EQ(ReplySecurity("smtp.example.org"), TSecurity::kOpportunistic);
+  EXPECT_EQ(ReplySecurity("smtp.example.org:587"), TSecurity::kOpportunistic);
+
+  // A value that is none of the three leaves the run unstarted rather
+  // than guess whether the password may go out in clear text.
+  EXPECT_THROW(Read("[Login]\nSecurity=ssl\n"), std::runtime_error);
 }
 
 TEST_F(RunParametersTest, IntegersAndBooleansAreReadTheIniWay) {

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -129,7 +130,8 @@ bool DovecotServer::Available() {
          ::access(kDoveadm, X_OK) == 0;
 }
 
-DovecotServer::DovecotServer(std::vector<User> users) {
+DovecotServer::DovecotServer(std::vector<User> users, std::optional<Tls> tls)
+    : tls_(std::move(tls)) {
   std::string pattern = (fs::temp_directory_path() / "quillon-dovecot-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) {
     throw std::runtime_error("cannot make a directory for Dovecot");
@@ -143,9 +145,19 @@ DovecotServer::DovecotServer(std::vector<User> users) {
   fs::create_directories(root_ + "/state");
   fs::create_directories(root_ + "/mail");
   ChownToMail(root_ + "/mail");
-  pop3_port_ = FreeLoopbackPort();
-  imap_port_ = FreeLoopbackPort();
-  while (imap_port_ == pop3_port_) imap_port_ = FreeLoopbackPort();
+  std::vector<int> taken;
+  const auto distinct_port = [&taken] {
+    int port = FreeLoopbackPort();
+    while (std::find(taken.begin(), taken.end(), port) != taken.end()) port = FreeLoopbackPort();
+    taken.push_back(port);
+    return port;
+  };
+  pop3_port_ = distinct_port();
+  imap_port_ = distinct_port();
+  if (tls_) {
+    pop3s_port_ = distinct_port();
+    imaps_port_ = distinct_port();
+  }
   WriteConfiguration(users);
   for (const User& user : users) PrepareMaildir(user.name);
   try {
@@ -172,6 +184,29 @@ std::string DovecotServer::ImapAddress() const {
   return "127.0.0.1:" + std::to_string(imap_port_);
 }
 
+std::string DovecotServer::Pop3sAddress() const {
+  return pop3s_port_ == 0 ? "" : "127.0.0.1:" + std::to_string(pop3s_port_);
+}
+
+std::string DovecotServer::ImapsAddress() const {
+  return imaps_port_ == 0 ? "" : "127.0.0.1:" + std::to_string(imaps_port_);
+}
+
+std::vector<int> DovecotServer::ListeningPorts() const {
+  std::vector<int> ports{pop3_port_, imap_port_};
+  if (tls_) {
+    ports.push_back(pop3s_port_);
+    ports.push_back(imaps_port_);
+  }
+  return ports;
+}
+
+std::string DovecotServer::TlsConfiguration() const {
+  if (!tls_) return "ssl = no\n";
+  return "ssl = required\nssl_cert = <" + tls_->certificate_file + "\nssl_key = <" +
+         tls_->key_file + "\nverbose_ssl = yes\n";
+}
+
 std::string DovecotServer::MaildirPath(const std::string& user) const {
   return root_ + "/mail/" + user + "/Maildir";
 }
@@ -192,7 +227,7 @@ void DovecotServer::WriteConfiguration(const std::vector<User>& users) {
          << "default_login_user = dovenull\n"
          << "first_valid_uid = 1\n"
          << "mail_uid = " << kMailUid << "\nmail_gid = " << kMailGid << "\n"
-         << "ssl = no\n"
+         << TlsConfiguration()
          << "disable_plaintext_auth = no\n"
          << "auth_mechanisms = plain login\n"
          // No login delay after a failed password, no statistics process
@@ -205,9 +240,9 @@ void DovecotServer::WriteConfiguration(const std::vector<User>& users) {
          << "userdb {\n  driver = static\n  args = uid=" << kMailUid
          << " gid=" << kMailGid << " home=" << root_ << "/mail/%u\n}\n"
          << "service pop3-login {\n  inet_listener pop3 {\n    port = " << pop3_port_
-         << "\n  }\n  inet_listener pop3s {\n    port = 0\n  }\n}\n"
+         << "\n  }\n  inet_listener pop3s {\n    port = " << pop3s_port_ << "\n  }\n}\n"
          << "service imap-login {\n  inet_listener imap {\n    port = " << imap_port_
-         << "\n  }\n  inet_listener imaps {\n    port = 0\n  }\n}\n"
+         << "\n  }\n  inet_listener imaps {\n    port = " << imaps_port_ << "\n  }\n}\n"
          << "service anvil {\n  unix_listener anvil-auth-penalty {\n"
          << "    mode = 0\n  }\n}\n";
   WriteFile(ConfigPath(), config.str());
@@ -236,7 +271,11 @@ void DovecotServer::Start() {
       [&] {
         const std::string pid = ReadFile(pid_file);
         master_pid_ = pid.empty() ? -1 : static_cast<pid_t>(std::atoi(pid.c_str()));
-        return master_pid_ > 0 && Accepts(pop3_port_) && Accepts(imap_port_);
+        if (master_pid_ <= 0) return false;
+        for (const int port : ListeningPorts()) {
+          if (!Accepts(port)) return false;
+        }
+        return true;
       },
       std::chrono::duration_cast<std::chrono::seconds>(kStartLimit));
   if (!up) throw std::runtime_error("dovecot is not listening: " + LogText());

@@ -42,14 +42,20 @@ bool SmtpSink::Available() {
   return std::system(check.c_str()) == 0;
 }
 
-SmtpSink::SmtpSink() {
+SmtpSink::SmtpSink(std::optional<Tls> tls) {
   std::string pattern = (fs::temp_directory_path() / "quillon-smtp-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) {
     throw std::runtime_error("cannot make a directory for the SMTP sink");
   }
   directory_ = pattern;
   const std::string log = directory_ + "/sink.log";
-  const std::string script = ScriptPath();
+  std::vector<std::string> argv{kPython, ScriptPath(), directory_};
+  if (tls) {
+    argv.insert(argv.end(), {tls->mode, tls->certificate_file, tls->key_file});
+  }
+  std::vector<char*> args;
+  for (std::string& word : argv) args.push_back(word.data());
+  args.push_back(nullptr);
   child_ = ::fork();
   if (child_ < 0) throw std::runtime_error("cannot start the SMTP sink");
   if (child_ == 0) {
@@ -59,8 +65,7 @@ SmtpSink::SmtpSink() {
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(out, 2);
-    ::execl(kPython, kPython, script.c_str(), directory_.c_str(),
-            static_cast<char*>(nullptr));
+    ::execv(kPython, args.data());
     ::_exit(127);
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -102,6 +107,7 @@ std::vector<SmtpSink::Message> SmtpSink::Messages() const {
       message.recipients.push_back(line);
     }
     message.data = ReadFile(base + ".eml");
+    if (fs::exists(base + ".tls")) message.tls_version = ReadFile(base + ".tls");
     messages.push_back(std::move(message));
   }
   return messages;

@@ -13,6 +13,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,11 +27,21 @@ class SmtpSink {
     // The data as the server stored it: transparency dots removed, the
     // final "." line not included.
     std::string data;
+    // The TLS version ("TLSv1.3") when the message came encrypted.
+    std::string tls_version;
+  };
+
+  struct Tls {
+    // "starttls" (offered), "require-starttls" (no mail before it), "tls"
+    // (from the first byte), "tls-1.2" (as "tls", TLS 1.2 at most).
+    std::string mode;
+    std::string certificate_file;
+    std::string key_file;
   };
 
   // Starts the server and waits until it listens; throws std::runtime_error
   // when it does not come up.
-  SmtpSink();
+  explicit SmtpSink(std::optional<Tls> tls = std::nullopt);
   ~SmtpSink();
   SmtpSink(const SmtpSink&) = delete;
   SmtpSink& operator=(const SmtpSink&) = delete;

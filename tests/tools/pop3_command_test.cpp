@@ -16,6 +16,7 @@
 #include "platform/temp_file.h"
 #include "tests/support/tool_run.h"
 #include "tests/support/dovecot_server.h"
+#include "tests/support/test_certificates.h"
 
 namespace quillon {
 namespace {
@@ -121,6 +122,39 @@ TEST_F(Pop3Command, MissingPasswordIsAUsageError) {
   const ToolRun run = RunTool("pop3 --server " + dovecot->Pop3Address() + " --user joe stat", ToolStderr::kMerged);
   EXPECT_EQ(run.exit_code, 2);
   EXPECT_NE(run.output.find("QUILLON_PASSWORD"), std::string::npos) << run.output;
+}
+
+TEST(Pop3CommandTls, SecurityCaFileAndVerbose) {
+  if (!DovecotServer::Available() || !test::TestCertificates::Available()) {
+    GTEST_SKIP() << "Dovecot or openssl is not available";
+  }
+  const test::TestCertificates& certificates = test::TestCertificates::Get();
+  const test::TestCertificate certificate = certificates.Server();
+  DovecotServer dovecot({{"joe", "secret"}},
+                        DovecotServer::Tls{certificate.certificate_file, certificate.key_file});
+  dovecot.Deliver("joe", "Subject: one\r\n\r\nbody\r\n");
+  const std::string login = " --user joe --password secret --timeout 20 --verbose ";
+  for (const std::string& server :
+       {dovecot.Pop3sAddress() + " --security tls", dovecot.Pop3Address() + " --security starttls"}) {
+    const ToolRun run = RunTool("pop3 --server " + server + login + "--ca-file " +
+                                    certificates.CaFile() + " stat",
+                                ToolStderr::kMerged);
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_NE(run.output.find("connected to 127.0.0.1 with TLSv1."), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find(", cipher "), std::string::npos) << run.output;
+  }
+  const ToolRun refused = RunTool("pop3 --server " + dovecot.Pop3sAddress() +
+                                      " --security tls" + login +
+                                      "--ca-file " + certificates.OtherCaFile() + " stat",
+                                  ToolStderr::kMerged);
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_NE(refused.output.find("The certificate of 127.0.0.1 was not accepted"),
+            std::string::npos)
+      << refused.output;
+  const ToolRun usage = RunTool("pop3 --server x --user joe --security ssl stat",
+                                ToolStderr::kMerged);
+  EXPECT_EQ(usage.exit_code, 2);
 }
 
 }  // namespace
