@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "mail/message.h"
 #include "net/mail_base.h"
@@ -33,10 +34,20 @@ class TmsSMTP : public TmsMailBase {
   TNotifyEvent OnMailSent;   // after the server accepted the message
   TmsAddressRejectedEvent OnAddressRejected;
 
+  // Whether Login may greet with EHLO to learn of PIPELINING (RFC 2920).
+  // Off: HELO, and one command at a time.
+  bool PipeliningAllowed() const { return pipelining_allowed_; }
+  void SetPipeliningAllowed(bool allowed) { pipelining_allowed_ = allowed; }
+  // The server's EHLO answer listed PIPELINING: Send sends MAIL FROM, the
+  // RCPT TOs and DATA as one group and then checks the replies in order.
+  bool ServerPipelining() const { return server_pipelining_; }
+
   // Requires Server; ResetState; the socket's Open.
   void Open() override;
+  void ResetState() override;
   // Connects, reads the greeting, says HELO (with the local host name, then
-  // bare when refused).
+  // bare when refused); EHLO first when pipelining is allowed, HELO after
+  // it only when EHLO is refused.
   void Login() override;
   void Logout() override;
 
@@ -47,12 +58,21 @@ class TmsSMTP : public TmsMailBase {
   // Sends `command`; unless the reply is of `reply_class` (2xx, 3xx),
   // EServerError with the last reply line.
   void Command(const std::string& command, int reply_class);
+  bool Ehlo();
+  // Every line of one reply; returns the first line's code.
+  int ReadReplyLines(std::vector<std::string>& lines);
+  std::vector<std::string> EnvelopeAddresses(const TmsMessage& message) const;
   void SendEnvelope(const TmsMessage& message);
+  void SendEnvelopeGroup(const TmsMessage& message);
   void OfferRecipient(const std::string& address);
+  // A refused recipient: true when OnAddressRejected lets the message go on.
+  bool RecipientAccepted(const std::string& address, const std::string& reply);
   void SendData(TStream& message_stream);
 
   TmsMessage* mail_message_ = nullptr;
   TStringList envelope_recipients_;
+  bool pipelining_allowed_ = false;
+  bool server_pipelining_ = false;
 };
 
 }  // namespace quillon
