@@ -7,7 +7,13 @@ a half-close (one side shutting down its sending half) reaches the other
 side after the same delay, so "QUIT, then read to the end" dialogues work.
 
 usage: bench/latency_proxy.py --target HOST:PORT [--listen-port 0]
-                              [--delay-ms 15] [--rate-kbps 0]
+                              [--delay-ms 15] [--rate-kbps 0] [--log FILE]
+
+--log appends one line per connection when it ends: the bytes each way and
+the client's turns, that is how often the client sent after something had
+come back from the server since it last sent: the round trips it waited
+for (a client that pipelines everything has few, one that asks one command
+at a time has one per command).
 
 It prints "listening on PORT" once it accepts connections and runs until it
 is killed. From Python: LatencyProxy(target_port, delay_ms).start() gives
@@ -23,6 +29,25 @@ import time
 
 CHUNK = 64 * 1024
 QUEUE_LIMIT = 8 * 1024 * 1024  # bytes held per direction before reading pauses
+
+
+class Turns:
+    """Counts how often the client speaks again after the server answered."""
+
+    def __init__(self):
+        self.client_turns, self.bytes_up, self.bytes_down = 0, 0, 0
+        self.server_spoke = True  # the connection's start counts as a turn
+
+    def up(self, count):
+        if count and self.server_spoke:
+            self.client_turns += 1
+            self.server_spoke = False
+        self.bytes_up += count
+
+    def down(self, count):
+        if count:
+            self.server_spoke = True
+        self.bytes_down += count
 
 
 class DelayLine:
@@ -68,11 +93,12 @@ class DelayLine:
         return data
 
 
-async def read_into(reader, line):
+async def read_into(reader, line, count=lambda n: None):
     try:
         while True:
             await line.room.wait()
             data = await reader.read(CHUNK)
+            count(len(data))
             line.put(data if data else None)
             if not data:
                 return
@@ -94,7 +120,7 @@ async def write_from(line, writer):
         pass
 
 
-async def serve_connection(client_reader, client_writer, target, delay, rate):
+async def serve_connection(client_reader, client_writer, target, delay, rate, log):
     host, port = target
     try:
         server_reader, server_writer = await asyncio.open_connection(host, port)
@@ -102,17 +128,22 @@ async def serve_connection(client_reader, client_writer, target, delay, rate):
         client_writer.close()
         return
     upstream, downstream = DelayLine(delay, rate), DelayLine(delay, rate)
-    await asyncio.gather(read_into(client_reader, upstream),
+    turns = Turns()
+    await asyncio.gather(read_into(client_reader, upstream, turns.up),
                          write_from(upstream, server_writer),
-                         read_into(server_reader, downstream),
+                         read_into(server_reader, downstream, turns.down),
                          write_from(downstream, client_writer))
     for writer in (client_writer, server_writer):
         writer.close()
+    if log:
+        with open(log, "a") as out:
+            out.write("client turns %d, bytes up %d, bytes down %d\n" % (
+                turns.client_turns, turns.bytes_up, turns.bytes_down))
 
 
-async def run(listen_port, target, delay, rate):
+async def run(listen_port, target, delay, rate, log):
     server = await asyncio.start_server(
-        lambda r, w: serve_connection(r, w, target, delay, rate), "127.0.0.1", listen_port)
+        lambda r, w: serve_connection(r, w, target, delay, rate, log), "127.0.0.1", listen_port)
     port = server.sockets[0].getsockname()[1]
     print("listening on %d" % port, flush=True)
     async with server:
@@ -127,15 +158,17 @@ def parse_target(text):
 class LatencyProxy:
     """The proxy as a child process in front of 127.0.0.1:target_port."""
 
-    def __init__(self, target_port, delay_ms, rate_kbps=0):
+    def __init__(self, target_port, delay_ms, rate_kbps=0, log=None):
         self.target_port, self.delay_ms, self.rate_kbps = target_port, delay_ms, rate_kbps
+        self.log = log
         self.process, self.port = None, None
 
     def start(self):
         self.process = subprocess.Popen(
             [sys.executable, os.path.abspath(__file__), "--target",
              "127.0.0.1:%d" % self.target_port, "--delay-ms", str(self.delay_ms),
-             "--rate-kbps", str(self.rate_kbps)], stdout=subprocess.PIPE, text=True)
+             "--rate-kbps", str(self.rate_kbps)] + (["--log", self.log] if self.log else []),
+            stdout=subprocess.PIPE, text=True)
         line = self.process.stdout.readline()
         if not line.startswith("listening on "):
             self.stop()
@@ -157,10 +190,11 @@ def main():
     parser.add_argument("--delay-ms", type=float, default=15.0, help="delay of each direction")
     parser.add_argument("--rate-kbps", type=float, default=0.0,
                         help="kilobytes per second per direction, 0 for no limit")
+    parser.add_argument("--log", help="file to append a line to per connection")
     args = parser.parse_args()
     try:
         asyncio.run(run(args.listen_port, parse_target(args.target), args.delay_ms / 1000.0,
-                        args.rate_kbps * 1024.0))
+                        args.rate_kbps * 1024.0, args.log))
     except KeyboardInterrupt:
         pass
 

@@ -5,7 +5,7 @@ in keep and delete modes. Prints wall time, processor time and peak memory
 of each run as a Markdown table (median of --runs runs).
 
 usage: bench/net_fetch_compare.py [--tool PATH] [--runs N] [--messages N]
-                                  [--delay-ms 0,30,100]
+                                  [--delay-ms 0,30,100] [--only mpop,quillon]
 
 --delay-ms runs the comparison at each round trip (ms); above 0 the clients
 reach Dovecot through bench/latency_proxy.py (half the delay each way).
@@ -344,6 +344,8 @@ def main():
     parser.add_argument("--delay-ms", default="0",
                         help="round trips to measure at, comma-separated (0,30,100); "
                              "above 0 every client goes through bench/latency_proxy.py")
+    parser.add_argument("--only", default="",
+                        help="comma-separated words; only the tools whose name holds one")
     args = parser.parse_args()
     ensure_packages(POP3_PACKAGES)
     root = tempfile.mkdtemp(prefix="quillon-fetch-bench-")
@@ -360,6 +362,10 @@ def main():
             "mpop": lambda work, out, delete, port: mpop_command(work, port, out, delete),
             "fetchmail (bsmtp)": lambda work, out, delete, port: fetchmail_command(work, port, out, delete),
         }
+        wanted = [word for word in args.only.split(",") if word]
+        if wanted:
+            tools = {name: build for name, build in tools.items()
+                     if any(word in name for word in wanted)}
         print("%d messages, %.1f MB, %d runs each (median)\n" % (args.messages, total / 1e6, args.runs))
         for delay in parse_delays(args.delay_ms):
             print("\n%d ms round trip\n" % delay)

@@ -101,6 +101,7 @@ def prepare_quillon_nothing_new(build, work, port):
     with open(parameters, "rb") as saved:
         text = saved.read()
     subprocess.run(command, check=True, stdout=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL,
                    env=dict(quillon_environment(), BENCH_PASSWORD=pop3.PASSWORD))
     with open(parameters, "wb") as again:  # the program deletes it
         again.write(text)
