@@ -340,5 +340,28 @@ TEST_F(Pop3Pipelining, ServerClosingMidWindowFailsTheCallsWithoutHanging) {
             0);
 }
 
+TEST_F(Pop3Pipelining, ServerFallingSilentMidWindowTimesOutAndCloses) {
+  Pop3Script pipelined;
+  pipelined.Login().Capabilities(true);
+  for (int i = 0; i < kMessages; ++i) pipelined.ExpectInfoAndRetrieve(i);
+  pipelined.ReplyInfo(0).ReplyRetrieve(0).Expect("DELE 1");
+  pipelined.script.Silence();
+  ScriptedServer server(pipelined.script);
+
+  caller.Connect(server);
+  pop.SetTimeOut(1);
+  pop.PlanCalls({0, 1, 2}, Pop3Calls::kInfoAndRetrieve);
+  caller.GetInfo(0);
+  ASSERT_TRUE(caller.Retrieve(0));
+  pop.Delete(0);
+  TmsRemoteInfoItem item;
+  EXPECT_THROW(pop.GetInfo(1, item), ETimedOutError);
+  // Closed without QUIT: the server keeps message 1 too.
+  EXPECT_FALSE(pop.Connected());
+  EXPECT_EQ(server.Finish(), "");
+  EXPECT_FALSE(caller.Saw("Deleting 1"));
+  EXPECT_EQ(events.back(), "Error Operation timed out");
+}
+
 }  // namespace
 }  // namespace quillon
