@@ -71,7 +71,11 @@ int TmsSMTP::ReadReplyLines(std::vector<std::string>& lines) {
   lines.push_back(LastReply());
   // "ddd-" goes on; a peer that closed leaves an empty line and ends it.
   while (code > 0 && lines.back().size() >= 4 && lines.back()[3] == '-') {
-    if (static_cast<int>(lines.size()) >= kMaxReplyLines) break;
+    if (static_cast<int>(lines.size()) >= kMaxReplyLines) {
+      // The rest of the reply cannot be skipped safely.
+      Close();
+      SocketError(kMsgReplyTooLong);
+    }
     ReadLine();
     lines.push_back(LastReply());
   }
