@@ -19,10 +19,10 @@
 namespace quillon {
 
 // How many commands, and how many bytes of command text, may await their
-// replies at once. The bytes stay far below any socket send buffer, so
-// sending ahead never waits for the server to read.
-inline constexpr std::size_t kPop3WindowCommands = 128;
-inline constexpr std::size_t kPop3WindowBytes = 4096;
+// replies at once. The bytes stay below the smallest default socket send
+// buffer (16 KB), so sending ahead never waits for the server to read.
+inline constexpr std::size_t kPop3WindowCommands = 256;
+inline constexpr std::size_t kPop3WindowBytes = 8192;
 
 // True for the commands whose positive reply is followed by a data block
 // ended by a "." line: RETR, TOP, CAPA, and LIST or UIDL without argument.
