@@ -389,6 +389,8 @@ void TReceiveStatus::ConnectMailComponents() {
   eMail.OnError = [this](TagSocket&, std::string& msg) { eMailError(msg); };
   eMail.OnRetrieving = [this](TagSocket&, int num) { eMailRetrieving(num); };
   eMail.OnDeleting = [this](TagSocket&, int num) { eMailDeleting(num); };
+  // Servers that offer it get the next messages' commands ahead of time.
+  eMail.SetPipeliningAllowed(true);
   IC.SetAllMailboxes(&MailboxList1);
   IC.SetOpenAsReadOnly(false);
   IC.SetNonSyncLiterals(false);
@@ -396,6 +398,8 @@ void TReceiveStatus::ConnectMailComponents() {
   IC.OnClosed = [this](TagSocket&) { ICClosed(); };
   IC.OnCancel = [this](TagSocket&) { ICCancel(); };
   ReplyMail.SetMailMessage(&ReplyMessage);
+  // A reply's envelope goes as one group when the server allows it.
+  ReplyMail.SetPipeliningAllowed(true);
 }
 
 void TReceiveStatus::BringStatusToFront() {

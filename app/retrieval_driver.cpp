@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
+#include <vector>
 
 #include "mail/header_values.h"
 #include "platform/data_dir.h"
@@ -31,6 +32,13 @@ std::string Decimal(std::int64_t value) { return std::to_string(value); }
 
 constexpr char kNotDurableText[] =
     "The stored messages could not be written to disk; they stay on the server";
+// first, first + 1, ..., last (ascending) or first, first - 1, ..., last.
+std::vector<int> IndexRange(int first, int last) {
+  std::vector<int> indexes;
+  const int step = first <= last ? 1 : -1;
+  for (int i = first; i != last + step; i += step) indexes.push_back(i);
+  return indexes;
+}
 
 // fsync of one file; a missing file has nothing to flush.
 bool SyncFile(const std::string& path) {
@@ -250,6 +258,7 @@ void TRetrievalDriver::DeleteOnServer(int index) {
 TRetrievalDriver::BodyEnd TRetrievalDriver::DeleteMode() {
   RunState& run = CurrentRunState();
   const int count = eMail_.MessageCount();
+  if (count > 0) eMail_.PlanCalls(IndexRange(0, count - 1), Pop3Calls::kInfoAndRetrieve);
   for (int i = 0; i < count; ++i) {
     run.SkipRequested = false;
     run.CurrentMessageSize = 0;
@@ -276,7 +285,10 @@ TRetrievalDriver::BodyEnd TRetrievalDriver::DeleteMode() {
 
 int TRetrievalDriver::FindFirstNewMessage() {
   RunState& run = CurrentRunState();
-  for (int k = eMail_.MessageCount() - 1; k >= 0; --k) {
+  // Newest first, until one is found listed.
+  const int count = eMail_.MessageCount();
+  if (count > 0) eMail_.PlanCalls(IndexRange(count - 1, 0), Pop3Calls::kInfo);
+  for (int k = count - 1; k >= 0; --k) {
     TmsRemoteInfoItem item;
     if (run.CancelRequested) return -1;
     TryGetInfo(k, item);
@@ -297,6 +309,9 @@ TRetrievalDriver::BodyEnd TRetrievalDriver::KeepMode() {
   const int to_fetch = count - first_new;
   int new_count = 0;
   bool downloaded = false;
+  if (to_fetch > 0) {
+    eMail_.PlanCalls(IndexRange(first_new, count - 1), Pop3Calls::kInfoAndRetrieve);
+  }
   for (int i = first_new; i < count; ++i) {
     run.SkipRequested = false;
     TmsRemoteInfoItem item;
@@ -364,6 +379,12 @@ TRetrievalDriver::BodyEnd TRetrievalDriver::ListMode() {
   ProcessMessages();
   const int count = eMail_.MessageCount();
   bool downloaded = false;
+  std::vector<int> listed;
+  for (const std::string& entry : list) {
+    const int n = StrToIntDef(Trim(entry), -1);
+    if (n >= 0) listed.push_back(n);
+  }
+  eMail_.PlanCalls(listed, Pop3Calls::kInfoAndRetrieve);
   for (const std::string& entry : list) {
     run.SkipRequested = false;
     TmsRemoteInfoItem item;

@@ -129,6 +129,9 @@ def main():
     parser.add_argument("--driver-messages", type=int, default=1000)
     parser.add_argument("--driver-size", type=int, default=50_000)
     parser.add_argument("--skip-compare", action="store_true", help="only the driver figures")
+    parser.add_argument("--delay-ms", default="0",
+                        help="round trips to compare at, comma-separated; above 0 through "
+                             "bench/latency_proxy.py")
     args = parser.parse_args()
     pop3.ensure_packages(IMAP_PACKAGES)
     root = tempfile.mkdtemp(prefix="quillon-imap-bench-")
@@ -140,17 +143,18 @@ def main():
         dovecot = pop3.Dovecot(os.path.join(root, "dovecot"), protocol="imap")
         dovecot.start()
         env = dict(os.environ, BENCH_PASSWORD=pop3.PASSWORD)
-        port = dovecot.port
         tools = {
-            "quillon-tool imap fetch-all": lambda work, out, delete: quillon_command(args.tool, port, out, delete),
-            "mbsync": lambda work, out, delete: mbsync_command(work, port, out, delete),
-            "fetchmail (bsmtp)": lambda work, out, delete: pop3.fetchmail_command(work, port, out, delete, "imap"),
+            "quillon-tool imap fetch-all": lambda work, out, delete, port: quillon_command(args.tool, port, out, delete),
+            "mbsync": lambda work, out, delete, port: mbsync_command(work, port, out, delete),
+            "fetchmail (bsmtp)": lambda work, out, delete, port: pop3.fetchmail_command(work, port, out, delete, "imap"),
         }
         largest = max(os.path.getsize(path) for path in sources)
         print("%d messages, %.1f MB, largest %.1f MB, %d runs each (median)\n" % (
             args.messages, total / 1e6, largest / 2**20, args.runs))
-        if not args.skip_compare:
-            pop3.compare(tools, dovecot, sources, args.runs, root, env)
+        for delay in [] if args.skip_compare else pop3.parse_delays(args.delay_ms):
+            print("\n%d ms round trip\n" % delay)
+            with pop3.Reachable(dovecot.port, delay) as port:
+                pop3.compare(tools, dovecot, sources, args.runs, root, env, port)
         if args.driver_bench:
             print("\n| mailbox | messages | fetched MB | largest MB | held MB | after Clear MB "
                   "| after destroy MB | peak RSS MB |")

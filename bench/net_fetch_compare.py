@@ -5,6 +5,11 @@ in keep and delete modes. Prints wall time, processor time and peak memory
 of each run as a Markdown table (median of --runs runs).
 
 usage: bench/net_fetch_compare.py [--tool PATH] [--runs N] [--messages N]
+                                  [--delay-ms 0,30,100] [--only mpop,quillon]
+
+--delay-ms runs the comparison at each round trip (ms); above 0 the clients
+reach Dovecot through bench/latency_proxy.py (half the delay each way).
+"quillon-tool ... --no-pipelining" is the same client one command at a time.
 
 Needs root (Dovecot as in tests/support/dovecot_server.cpp); installs
 dovecot-pop3d, mpop and fetchmail with apt-get when they are missing.
@@ -201,9 +206,10 @@ def measure(command, env, work):
     return wall, float(user) + float(system), int(peak)
 
 
-def quillon_command(tool, port, out, delete):
+def quillon_command(tool, port, out, delete, pipelining=True):
     command = [tool, "pop3", "--server", "127.0.0.1:%d" % port, "--user", USER,
                "--password-env", "BENCH_PASSWORD", "fetch-all", out]
+    command += [] if pipelining else ["--no-pipelining"]
     return command + (["--delete"] if delete else [])
 
 
@@ -270,11 +276,36 @@ def delivered(work):
     return count
 
 
-def compare(tools, dovecot, sources, runs, root, env):
+def parse_delays(text):
+    """"0,30,100" -> [0, 30, 100]: round trips in milliseconds."""
+    return [int(part) for part in text.split(",") if part.strip()]
+
+
+class Reachable:
+    """The server's port as a client sees it: the server itself at 0 ms,
+    else a latency proxy adding half the round trip each way."""
+
+    def __init__(self, server_port, round_trip_ms):
+        self.server_port, self.round_trip_ms, self.proxy = server_port, round_trip_ms, None
+
+    def __enter__(self):
+        if self.round_trip_ms <= 0:
+            return self.server_port
+        from latency_proxy import LatencyProxy
+        self.proxy = LatencyProxy(self.server_port, self.round_trip_ms / 2.0).start()
+        return self.proxy.port
+
+    def __exit__(self, *exc):
+        if self.proxy:
+            self.proxy.stop()
+
+
+def compare(tools, dovecot, sources, runs, root, env, port=None):
     """Prints one Markdown row per tool and mode: median wall and processor
     time, largest peak memory. `tools` maps a name to build(work, out,
-    delete) -> command. Each run starts from the full mailbox and checks
-    what it saved and what is left on the server afterwards."""
+    delete, port) -> command. Each run starts from the full mailbox and
+    checks what it saved and what is left on the server afterwards."""
+    port = dovecot.port if port is None else port
     print("| tool | mode | wall s | CPU s | peak RSS MB |")
     print("|---|---|---:|---:|---:|")
     for mode in ("keep", "delete"):
@@ -285,7 +316,7 @@ def compare(tools, dovecot, sources, runs, root, env):
                 out = os.path.join(work, "out")
                 os.makedirs(out)
                 dovecot.fill(sources)
-                results.append(measure(build(work, out, mode == "delete"), env, work))
+                results.append(measure(build(work, out, mode == "delete", port), env, work))
                 if delivered(work) != len(sources):
                     raise RuntimeError("%s %s saved %d messages" % (name, mode, delivered(work)))
                 left = dovecot.count()
@@ -310,6 +341,11 @@ def main():
     parser.add_argument("--tool", default=default_tool())
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--messages", type=int, default=1000)
+    parser.add_argument("--delay-ms", default="0",
+                        help="round trips to measure at, comma-separated (0,30,100); "
+                             "above 0 every client goes through bench/latency_proxy.py")
+    parser.add_argument("--only", default="",
+                        help="comma-separated words; only the tools whose name holds one")
     args = parser.parse_args()
     ensure_packages(POP3_PACKAGES)
     root = tempfile.mkdtemp(prefix="quillon-fetch-bench-")
@@ -321,12 +357,20 @@ def main():
         dovecot.start()
         env = dict(os.environ, BENCH_PASSWORD=PASSWORD)
         tools = {
-            "quillon-tool pop3 fetch-all": lambda work, out, delete: quillon_command(args.tool, dovecot.port, out, delete),
-            "mpop": lambda work, out, delete: mpop_command(work, dovecot.port, out, delete),
-            "fetchmail (bsmtp)": lambda work, out, delete: fetchmail_command(work, dovecot.port, out, delete),
+            "quillon-tool pop3 fetch-all": lambda work, out, delete, port: quillon_command(args.tool, port, out, delete),
+            "quillon-tool ... --no-pipelining": lambda work, out, delete, port: quillon_command(args.tool, port, out, delete, False),
+            "mpop": lambda work, out, delete, port: mpop_command(work, port, out, delete),
+            "fetchmail (bsmtp)": lambda work, out, delete, port: fetchmail_command(work, port, out, delete),
         }
+        wanted = [word for word in args.only.split(",") if word]
+        if wanted:
+            tools = {name: build for name, build in tools.items()
+                     if any(word in name for word in wanted)}
         print("%d messages, %.1f MB, %d runs each (median)\n" % (args.messages, total / 1e6, args.runs))
-        compare(tools, dovecot, sources, args.runs, root, env)
+        for delay in parse_delays(args.delay_ms):
+            print("\n%d ms round trip\n" % delay)
+            with Reachable(dovecot.port, delay) as port:
+                compare(tools, dovecot, sources, args.runs, root, env, port)
     finally:
         if dovecot:
             dovecot.stop()

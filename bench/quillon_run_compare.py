@@ -13,9 +13,13 @@ quillon's peak memory over mailbox sizes.
 usage: bench/quillon_run_compare.py [--build build] [--runs 3] [--messages 1000]
                                     [--sweep 100,1000] [--skip-compare]
                                     [--protocols pop3,imap] [--perf DIRECTORY]
+                                    [--delay-ms 0,30,100]
 
 --protocols limits the comparison to POP3 or IMAP; --perf records a call-graph
 profile of every quillon run (perf record --call-graph dwarf) into DIRECTORY.
+--delay-ms compares at each round trip; above 0 every client reaches Dovecot
+through bench/latency_proxy.py (half the delay each way). "POP3 keep, nothing
+new" is a keep-mode run after one that read the whole mailbox.
 
 Needs root (Dovecot as in tests/support/dovecot_server.cpp); installs
 dovecot-pop3d, dovecot-imapd, mpop, isync and time with apt-get when missing.
@@ -89,6 +93,21 @@ def prepare_quillon(build, work, port, imap_account, delete):
     return command
 
 
+def prepare_quillon_nothing_new(build, work, port):
+    """A keep-mode run whose mailbox was read in full by the run before:
+    the first run happens here, untimed; the command is the second one."""
+    command = prepare_quillon(build, work, port, False, False)
+    parameters = os.path.join(work, "run.ini")
+    with open(parameters, "rb") as saved:
+        text = saved.read()
+    subprocess.run(command, check=True, stdout=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL,
+                   env=dict(quillon_environment(), BENCH_PASSWORD=pop3.PASSWORD))
+    with open(parameters, "wb") as again:  # the program deletes it
+        again.write(text)
+    return command
+
+
 def stored_by_quillon(work):
     """Index records and message files of the run's data directory."""
     data = os.path.join(work, "data")
@@ -127,8 +146,7 @@ def print_row(name, mode, figures):
     sys.stdout.flush()
 
 
-def pop3_cases(args, dovecot):
-    port = dovecot.port
+def pop3_cases(args, dovecot, port):
     everything, nothing = (lambda n: n), (lambda n: 0)
     return [
         ("quillon", "POP3 delete", lambda w, o: prepare_quillon(args.build, w, port, False, True),
@@ -137,11 +155,12 @@ def pop3_cases(args, dovecot):
         ("quillon", "POP3 keep", lambda w, o: prepare_quillon(args.build, w, port, False, False),
          everything, True),
         ("mpop", "POP3 keep", lambda w, o: pop3.mpop_command(w, port, o, False), everything, False),
+        ("quillon", "POP3 keep, nothing new",
+         lambda w, o: prepare_quillon_nothing_new(args.build, w, port), everything, True),
     ]
 
 
-def imap_cases(args, dovecot):
-    port = dovecot.port
+def imap_cases(args, dovecot, port):
     everything, nothing = (lambda n: n), (lambda n: 0)
     return [
         ("quillon", "IMAP fetch and expunge",
@@ -165,13 +184,16 @@ def with_dovecot(root, protocol, body):
 
 
 def compare(args, root, sources, env):
-    print("| program | mode | wall s | CPU s | peak RSS MB |")
-    print("|---|---|---:|---:|---:|")
-
     def run_all(cases):
-        return lambda dovecot: [print_row(case[0], case[1], run_case(case, dovecot, sources,
-                                                                     args.runs, root, env))
-                                for case in cases(args, dovecot)]
+        def body(dovecot):
+            for delay in args.delay_ms:
+                with pop3.Reachable(dovecot.port, delay) as port:
+                    for case in cases(args, dovecot, port):
+                        print_row(case[0], "%s, %d ms" % (case[1], delay),
+                                  run_case(case, dovecot, sources, args.runs, root, env))
+        return body
+    print("| program | mode, round trip | wall s | CPU s | peak RSS MB |")
+    print("|---|---|---:|---:|---:|")
     if "pop3" in args.protocols:
         with_dovecot(root, "pop3", run_all(pop3_cases))
     if "imap" in args.protocols:
@@ -214,6 +236,9 @@ def main():
     parser.add_argument("--skip-compare", action="store_true", help="only the memory sweep")
     parser.add_argument("--protocols", default="pop3,imap",
                         type=lambda text: [name for name in text.split(",") if name])
+    parser.add_argument("--delay-ms", default="0", type=pop3.parse_delays,
+                        help="round trips (ms) to compare at, comma-separated; above 0 "
+                             "through bench/latency_proxy.py")
     parser.add_argument("--perf", metavar="DIRECTORY",
                         help="record a profile of every quillon run into DIRECTORY")
     args = parser.parse_args()

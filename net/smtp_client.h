@@ -34,10 +34,20 @@ class TmsSMTP : public TmsMailBase {
   TNotifyEvent OnMailSent;   // after the server accepted the message
   TmsAddressRejectedEvent OnAddressRejected;
 
+  // Whether Login may greet with EHLO to learn of PIPELINING (RFC 2920).
+  // Off: HELO, and one command at a time.
+  bool PipeliningAllowed() const { return pipelining_allowed_; }
+  void SetPipeliningAllowed(bool allowed) { pipelining_allowed_ = allowed; }
+  // The server's EHLO answer listed PIPELINING: Send sends MAIL FROM, the
+  // RCPT TOs and DATA as one group and then checks the replies in order.
+  bool ServerPipelining() const { return server_pipelining_; }
+
   // Requires Server; ResetState; the socket's Open.
   void Open() override;
+  void ResetState() override;
   // Connects, reads the greeting, says HELO (with the local host name, then
-  // bare when refused).
+  // bare when refused); EHLO first when pipelining is allowed, HELO after
+  // it only when EHLO is refused.
   void Login() override;
   void Logout() override;
 
@@ -49,18 +59,26 @@ class TmsSMTP : public TmsMailBase {
   // EServerError with the last reply line.
   void Command(const std::string& command, int reply_class);
   // EHLO; false when the server does not take it. `keywords`: the
-  // extensions it names, upper-cased.
+  // extensions it names, upper-cased; PIPELINING among them is noted.
   bool Ehlo(std::vector<std::string>& keywords);
   // EHLO, STARTTLS, the handshake and EHLO again. Where the server offers
   // no STARTTLS, `required` fails and otherwise the session goes on in
   // clear text. False when the server still needs its HELO greeting.
   bool GreetWithStartTls(bool required);
+  // Every line of one reply; returns the first line's code.
+  int ReadReplyLines(std::vector<std::string>& lines);
+  std::vector<std::string> EnvelopeAddresses(const TmsMessage& message) const;
   void SendEnvelope(const TmsMessage& message);
+  void SendEnvelopeGroup(const TmsMessage& message);
   void OfferRecipient(const std::string& address);
+  // A refused recipient: true when OnAddressRejected lets the message go on.
+  bool RecipientAccepted(const std::string& address, const std::string& reply);
   void SendData(TStream& message_stream);
 
   TmsMessage* mail_message_ = nullptr;
   TStringList envelope_recipients_;
+  bool pipelining_allowed_ = false;
+  bool server_pipelining_ = false;
 };
 
 }  // namespace quillon

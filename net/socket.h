@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "mail/time_counter.h"
 #include "net/dial_up_link.h"
@@ -130,6 +131,9 @@ class TagSocket {
   // As SendLine; the trace shows only the first `visible` characters and
   // "****" for the rest (credentials).
   void SendSecretLine(const std::string& text, std::size_t visible);
+  // Sends every line with its CR LF in one piece (commands sent ahead of
+  // their replies).
+  void SendLines(const std::vector<std::string>& lines);
   // Reads one line into `reply` (and LastReply); returns its reply code, or
   // -1 with an empty reply when the peer closed before the line ended.
   int ReadLine(std::string& reply);

@@ -63,6 +63,26 @@ void TagSocket::SendSecretLine(const std::string& text, std::size_t visible) {
   if (cancelled_) CancelError();
 }
 
+void TagSocket::SendLines(const std::vector<std::string>& lines) {
+  if (lines.empty()) return;
+  if (!Connected()) SocketError(kMsgNotConnected);
+  std::string bytes;
+  for (const std::string& line : lines) {
+    if (line.find_first_of("\r\n") != std::string::npos) {
+      SocketError(kMsgLineBreakInCommand);
+    }
+    bytes += line;
+    bytes += "\r\n";
+  }
+  TagWinsock::Instance().RequireLoaded();
+  for (const std::string& line : lines) Trace("C: ", line);
+  clock_.Start();
+  SendAll(bytes, false);
+  clock_.Stop();
+  if (clock_.Expired()) TimeOutError();
+  if (cancelled_) CancelError();
+}
+
 void TagSocket::SendAll(std::string_view bytes, bool restart_clock_per_send) {
   std::size_t sent = 0;
   while (sent < bytes.size() && !clock_.Expired() && !cancelled_) {

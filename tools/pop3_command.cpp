@@ -7,6 +7,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -32,6 +33,7 @@ struct Pop3Options {
   int timeout = 60;
   bool trace = false;
   bool delete_after_fetch = false;
+  bool pipelining = true;
   std::string output;
   TlsOptions tls;
   std::vector<std::string> words;  // the subcommand and its operands
@@ -67,6 +69,8 @@ Pop3Options ParseOptions(const Arguments& arguments) {
       options.trace = true;
     } else if (word == "--delete") {
       options.delete_after_fetch = true;
+    } else if (word == "--no-pipelining") {
+      options.pipelining = false;
     } else if (word.starts_with("--")) {
       throw UsageError{"unknown option " + word};
     } else {
@@ -146,6 +150,9 @@ json FetchAll(TmsRemotePOP& pop, const Pop3Options& options) {
   std::int64_t bytes = 0;
   int deleted = 0;
   const int count = pop.MessageCount();
+  std::vector<int> every_message;
+  for (int index = 0; index < count; ++index) every_message.push_back(index);
+  pop.PlanCalls(every_message, Pop3Calls::kRetrieve);
   for (int index = 0; index < count; ++index) {
     const std::string text = Download(pop, index);
     WriteBytes((directory / (std::to_string(index + 1) + ".eml")).string(), text);
@@ -191,6 +198,7 @@ int Pop3Command(const Arguments& arguments) {
   pop.SetPassword(PasswordOf(options));
   pop.SetTimeOut(options.timeout);
   ApplyTlsOptions(options.tls, pop, pop.DefaultPort(), kPop3sPort);
+  pop.SetPipeliningAllowed(options.pipelining);
   if (options.trace) {
     pop.OnTrace = [](const std::string& line) { std::cerr << line << "\n"; };
   }
@@ -213,7 +221,7 @@ const CommandRegistration registration(
     "pop3",
     "  pop3 --server HOST[:PORT] --user U [--password P | --password-env VAR]\n"
     "       [--timeout S] [--trace] [--security S] [--ca-file PATH] [--verbose]\n"
-    "       COMMAND\n"
+    "       [--no-pipelining] COMMAND\n"
     "    stat                     message count and size of the mailbox\n"
     "    list N                   size of message N\n"
     "    top N                    size and header lines of message N\n"
@@ -226,7 +234,9 @@ const CommandRegistration registration(
     "    variable named by --password-env (default QUILLON_PASSWORD).\n"
     "    --security none|starttls|tls  encryption (default: tls on port 995,\n"
     "                             else none); --ca-file PATH: trust only the CAs\n"
-    "                             in PATH; --verbose: print protocol and cipher\n",
+    "                             in PATH; --verbose: print protocol and cipher\n"
+    "    fetch-all sends commands ahead when the server offers PIPELINING;\n"
+    "    --no-pipelining keeps to one command at a time.\n",
     Pop3Command);
 
 }  // namespace

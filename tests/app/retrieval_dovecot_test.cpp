@@ -95,6 +95,37 @@ TEST_F(RetrievalDovecotTest, DeleteModeEmptiesTheMailbox) {
   EXPECT_EQ(sync_transcripts.size(), 1u);
 }
 
+TEST_F(RetrievalDovecotTest, PipelinedRunsStoreTheSameAndDeleteOnlyAfterTheFlush) {
+  // More messages than one window holds, so it is refilled as replies come.
+  pop.SetPipeliningAllowed(true);
+  std::vector<std::string> trace;
+  pop.OnTrace = [&](const std::string& line) { trace.push_back(line); };
+  std::vector<std::string> trace_at_flush;
+  driver.SyncStoredFiles = [&] {
+    trace_at_flush = trace;
+    return true;
+  };
+  Lines all;
+  for (int n = 1; n <= 40; ++n) {
+    dovecot_->Deliver("joe", NumberedMail(n));
+    all.push_back("Message " + std::to_string(n));
+  }
+  EXPECT_EQ(Run(), all);
+  EXPECT_TRUE(pop.ServerPipelining());
+  EXPECT_EQ(Run(), Lines{});
+  EXPECT_EQ(dovecot_->CountMessages("joe"), 40);
+
+  CurrentRunState().DeleteMode = true;
+  trace.clear();
+  EXPECT_EQ(Run(), all);
+  EXPECT_EQ(dovecot_->CountMessages("joe"), 0);
+  // Every DELE went out before the flush, the QUIT that makes them final
+  // only after it.
+  EXPECT_TRUE(test::Holds(trace_at_flush, "C: DELE 40"));
+  EXPECT_FALSE(test::Holds(trace_at_flush, "C: QUIT"));
+  EXPECT_TRUE(test::Holds(trace, "C: QUIT"));
+}
+
 TEST_F(RetrievalDovecotTest, ImapRunStoresAndDeletesTheWholeInbox) {
   CurrentAccount().IsImap = true;
   CurrentAccount().ImapHost = dovecot_->ImapAddress();
