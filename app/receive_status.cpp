@@ -397,6 +397,9 @@ void TReceiveStatus::ConnectMailComponents() {
   IC.OnResponse = [this](TagSocket&, const std::string& text) { ICResponse(text); };
   IC.OnClosed = [this](TagSocket&) { ICClosed(); };
   IC.OnCancel = [this](TagSocket&) { ICCancel(); };
+  // An IMAP account's connection failures are told like a POP3 account's:
+  // otherwise a hidden run that cannot log in ends without saying why.
+  IC.OnError = [this](TagSocket&, std::string& msg) { eMailError(msg); };
   ReplyMail.SetMailMessage(&ReplyMessage);
   // A reply's envelope goes as one group when the server allows it.
   ReplyMail.SetPipeliningAllowed(true);

@@ -500,6 +500,17 @@ TEST_F(EndToEndTest, RefusedConnectionStopsTwiceAndEndsByItself) {
   EXPECT_EQ(TakeCommands(), expected);
 }
 
+TEST_F(EndToEndTest, RefusedImapConnectionSaysWhyOnAHiddenRun) {
+  test::RefusingPort refusing;
+  AccountSetup account = ImapAccount();
+  account.imap_host = refusing.Address();
+  ASSERT_TRUE(runner_.BuildStore(account));
+
+  const ProgramEnd end = runner_.Run({runner_.WriteParameters(Pop3Parameters())});
+  EXPECT_NE(end.exit_code, 0);
+  EXPECT_NE(end.output.find("quillon: Error "), std::string::npos) << end.output;
+}
+
 }  // namespace
 }  // namespace quillon
 
