@@ -1,5 +1,7 @@
 #include "store/message_store.h"
 
+#include <limits>
+#include <string>
 #include <utility>
 
 #include "store/data_file.h"
@@ -142,6 +144,16 @@ int NewMessageNumber() {
   RecordFile file = OpenMessagesFile(path);
   std::string header_bytes = file.ReadRequiredRecord(0);
   MessageIndexHeader header = HeaderFromBytes(header_bytes);
+  // Numbers only grow from 0; a negative or exhausted counter is damage,
+  // and wrapping it would hand out numbers already in the store.
+  if (header.HighestNumber < 0 ||
+      header.HighestNumber == std::numeric_limits<std::int32_t>::max()) {
+    throw EInOutError(kDamagedHeader,
+                      "I/O error " + std::to_string(kDamagedHeader) +
+                          " numbering a message in " + path +
+                          ": Damaged header record: highest message number " +
+                          std::to_string(header.HighestNumber));
+  }
   header.HighestNumber = NextNumber(header.HighestNumber);
   PutHeader(header_bytes, header);
   file.WriteRecord(0, header_bytes);
@@ -157,7 +169,8 @@ void AppendMessageRecord() {
     RecordFile file = OpenMessagesFile(path);
     std::string header_bytes = file.ReadRequiredRecord(0);
     MessageIndexHeader header = HeaderFromBytes(header_bytes);
-    count = NextNumber(header.RecordCount);
+    const std::size_t position = AppendPosition(file, header.RecordCount);
+    count = static_cast<std::int32_t>(position);
     header.RecordCount = count;
     if (message.MessageNumber != -1 &&
         message.MessageNumber > header.HighestNumber) {
@@ -165,7 +178,7 @@ void AppendMessageRecord() {
     }
     // The record before the header that counts it: a failure in between
     // leaves the old count, and the next append writes over the record.
-    file.WriteRecord(static_cast<std::size_t>(count), message.ToBytes());
+    file.WriteRecord(position, message.ToBytes());
     PutHeader(header_bytes, header);
     file.WriteRecord(0, header_bytes);
     last_stored_record_number = count;

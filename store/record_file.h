@@ -25,6 +25,8 @@ class EInOutError : public std::runtime_error {
 };
 
 constexpr int kReadBeyondEndOfFile = 100;
+// A header record whose counters do not fit the file (see AppendPosition).
+constexpr int kDamagedHeader = 1000;
 
 // Raises EInOutError for the system error `error_code` while doing
 // `action` ("opening", "writing", ...) on `path`.
@@ -42,6 +44,7 @@ class RecordFile {
   RecordFile(const RecordFile&) = delete;
   RecordFile& operator=(const RecordFile&) = delete;
 
+  const std::string& Path() const { return path_; }
   std::size_t RecordSize() const { return record_size_; }
   // Whole records in the file, the header record included; trailing bytes
   // that do not make a whole record do not count.
