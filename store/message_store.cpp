@@ -144,6 +144,9 @@ int NewMessageNumber() {
   RecordFile file = OpenMessagesFile(path);
   std::string header_bytes = file.ReadRequiredRecord(0);
   MessageIndexHeader header = HeaderFromBytes(header_bytes);
+  // A file the append would refuse is refused before a number is handed
+  // out for it.
+  (void)AppendPosition(file, header.RecordCount);
   // Numbers only grow from 0; a negative or exhausted counter is damage,
   // and wrapping it would hand out numbers already in the store.
   if (header.HighestNumber < 0 ||
