@@ -41,12 +41,10 @@ std::size_t AppendPosition(const RecordFile& file, std::int32_t count) {
                     static_cast<std::size_t>(count) <= data_records &&
                     static_cast<std::size_t>(count) + 1 >= data_records;
   if (!fits) {
-    throw EInOutError(kDamagedHeader,
-                      "I/O error " + std::to_string(kDamagedHeader) +
-                          " appending to " + file.Path() +
-                          ": Damaged header record: it counts " +
-                          std::to_string(count) + " records, the file holds " +
-                          std::to_string(data_records));
+    ThrowDamagedHeader("appending to", file.Path(),
+                       "it counts " + std::to_string(count) +
+                           " records, the file holds " +
+                           std::to_string(data_records));
   }
   return static_cast<std::size_t>(count) + 1;
 }

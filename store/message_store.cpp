@@ -151,11 +151,9 @@ int NewMessageNumber() {
   // and wrapping it would hand out numbers already in the store.
   if (header.HighestNumber < 0 ||
       header.HighestNumber == std::numeric_limits<std::int32_t>::max()) {
-    throw EInOutError(kDamagedHeader,
-                      "I/O error " + std::to_string(kDamagedHeader) +
-                          " numbering a message in " + path +
-                          ": Damaged header record: highest message number " +
-                          std::to_string(header.HighestNumber));
+    ThrowDamagedHeader("numbering a message in", path,
+                       "highest message number " +
+                           std::to_string(header.HighestNumber));
   }
   header.HighestNumber = NextNumber(header.HighestNumber);
   PutHeader(header_bytes, header);

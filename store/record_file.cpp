@@ -71,11 +71,19 @@ void CreateWithHeader(const std::string& path, const std::string& header) {
 
 void ThrowInOutError(int error_code, const std::string& action,
                      const std::string& path) {
-  const char* reason = error_code == kReadBeyondEndOfFile ? "Read beyond end of file"
-                       : error_code == kDamagedHeader     ? "Damaged header record"
-                                                          : std::strerror(error_code);
+  const char* reason = error_code == kReadBeyondEndOfFile
+                           ? "Read beyond end of file"
+                           : std::strerror(error_code);
   throw EInOutError(error_code, "I/O error " + std::to_string(error_code) +
                                     " " + action + " " + path + ": " + reason);
+}
+
+void ThrowDamagedHeader(const std::string& action, const std::string& path,
+                        const std::string& detail) {
+  throw EInOutError(kDamagedHeader,
+                    "I/O error " + std::to_string(kDamagedHeader) + " " +
+                        action + " " + path + ": Damaged header record: " +
+                        detail);
 }
 
 EInOutError::EInOutError(int error_code, const std::string& what)

@@ -32,6 +32,11 @@ constexpr int kDamagedHeader = 1000;
 // `action` ("opening", "writing", ...) on `path`.
 [[noreturn]] void ThrowInOutError(int error_code, const std::string& action,
                                   const std::string& path);
+// Raises EInOutError (kDamagedHeader) for the header record of `path`
+// while doing `action`; `detail` says which counter does not fit.
+[[noreturn]] void ThrowDamagedHeader(const std::string& action,
+                                     const std::string& path,
+                                     const std::string& detail);
 
 class RecordFile {
  public:
