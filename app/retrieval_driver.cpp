@@ -17,6 +17,7 @@
 #include "platform/file_handle.h"
 #include "platform/message_pump.h"
 #include "platform/text.h"
+#include "rules/retrieved_list.h"
 #include "rules/run_state.h"
 #include "rules/talker_sender.h"
 #include "store/account_record.h"
@@ -388,7 +389,7 @@ TRetrievalDriver::BodyEnd TRetrievalDriver::ListMode() {
   for (const std::string& entry : list) {
     run.SkipRequested = false;
     TmsRemoteInfoItem item;
-    const int n = StrToIntDef(Trim(entry), -1);
+    const int n = ListedMessageNumber(entry);
     if (n < 0) continue;
     TryGetInfo(n, item);
     if (run.CancelRequested) return BodyEnd::kEarly;
@@ -428,16 +429,9 @@ void TRetrievalDriver::ReadRetrievedFile() {
 }
 
 void TRetrievalDriver::IndexRetrievedKeys() {
-  // Every text before a "|" of a line is a key the line answers for, so a
-  // key that itself holds "|" is found too. Built once per load: each
-  // search is then one look-up, not a pass over the list.
-  retrieved_keys_.clear();
-  for (const std::string& line : CurrentRunState().RetrievedList) {
-    for (std::size_t bar = line.find('|'); bar != std::string::npos;
-         bar = line.find('|', bar + 1)) {
-      retrieved_keys_.insert(line.substr(0, bar));
-    }
-  }
+  // Built once per load: each search is then one look-up, not a pass over
+  // the list.
+  retrieved_keys_ = RetrievedKeys(CurrentRunState().RetrievedList);
 }
 
 bool TRetrievalDriver::IsAlreadyRetrieved(const std::string& key) {

@@ -1,9 +1,14 @@
 #include "platform/ini_file.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <fstream>
 #include <sstream>
 #include <system_error>
 
+#include "platform/file_handle.h"
 #include "platform/text.h"
 
 namespace quillon {
@@ -27,6 +32,23 @@ std::string WithoutLineEnd(std::string line) {
   return line;
 }
 
+// The whole file into `text`; the errno of the failure, or 0. A missing
+// file reads as empty without error.
+int ReadWholeFile(const std::string& path, std::string& text) {
+  const FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.IsOpen()) return errno == ENOENT ? 0 : errno;
+  char buffer[8192];
+  for (;;) {
+    const ssize_t got = ::read(file.Get(), buffer, sizeof buffer);
+    if (got == 0) return 0;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
 }  // namespace
 
 bool ParseIniInteger(const std::string& text, int& value) {
@@ -36,8 +58,11 @@ bool ParseIniInteger(const std::string& text, int& value) {
 IniFile::IniFile(std::string path) : path_(std::move(path)) { Load(); }
 
 void IniFile::Load() {
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) return;
+  std::string content;
+  read_error_ = ReadWholeFile(path_, content);
+  // A file read only in part would pass for one without the keys it lost.
+  if (read_error_ != 0) return;
+  std::istringstream in(content);
   std::string line;
   // Keys before any section header belong to no section and are ignored.
   Section* current = nullptr;

@@ -14,6 +14,10 @@ class IniFile {
   explicit IniFile(std::string path);
 
   const std::string& Path() const { return path_; }
+  // The system's error code (errno) when the file exists but could not be
+  // read whole (a directory, no permission, an input/output error); 0 when
+  // it was read or is missing.
+  int ReadError() const { return read_error_; }
 
   std::string ReadString(const std::string& section, const std::string& key,
                          const std::string& default_value) const;
@@ -52,6 +56,7 @@ class IniFile {
 
   std::string path_;
   std::vector<Section> sections_;
+  int read_error_ = 0;
 };
 
 // Integer conversion "the ini way": optional sign, decimal digits, or hex

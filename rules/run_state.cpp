@@ -5,6 +5,7 @@
 #include "net/socket.h"
 #include "platform/ini_file.h"
 #include "platform/text.h"
+#include "store/record_file.h"
 
 namespace quillon {
 
@@ -57,6 +58,11 @@ TSecurity ReplySecurity(const std::string& smtp_server) {
 void ReadRunParameters(const IniFile& ini, RunState& state,
                        const std::function<void()>& after_account,
                        const std::function<void()>& after_retrieved_name) {
+  // Defaults stand in for a missing file, not for one that could not be
+  // read: its keys would silently become other settings.
+  if (ini.ReadError() != 0) {
+    ThrowInOutError(ini.ReadError(), "reading the parameter file", ini.Path());
+  }
   Pop3Parameters& pop3 = state.Pop3;
   pop3.Host = ini.ReadString(kLoginSection, "Host", "");
   pop3.User = ini.ReadString(kLoginSection, "User", "");

@@ -75,7 +75,8 @@ inline constexpr char kUserInfoSection[] = "UserInfo";
 // "Login" Host, User, Password, TimeOut, Port, Security, CAFile, Delete
 // Messages, Max Messages,
 // then "UserInfo" Account, By List, List Name, Retrieved Name. Missing keys
-// give their defaults. `after_account` runs right after "Account" was read
+// give their defaults; a file that exists but cannot be read throws
+// EInOutError naming it. `after_account` runs right after "Account" was read
 // (the account and its user are looked up there), `after_retrieved_name`
 // after the last key (the user's rules). An exception from either ends the
 // reading there.

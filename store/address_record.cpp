@@ -49,11 +49,12 @@ int NextAddressId(const RecordFile& file) {
 // The caller holds the header lock.
 void Append(RecordFile& file, const AddressRecord& address) {
   std::string header = file.ReadRequiredRecord(0);
-  std::int32_t count = NextNumber(GetInt32(header, kAddressCountOffset));
+  const std::size_t position =
+      AppendPosition(file, GetInt32(header, kAddressCountOffset));
   // The record before the header that counts it, so a failure in between
   // never leaves a count of a record that is not there.
-  file.WriteRecord(static_cast<std::size_t>(count), address.ToBytes());
-  PutInt32(header, kAddressCountOffset, count);
+  file.WriteRecord(position, address.ToBytes());
+  PutInt32(header, kAddressCountOffset, static_cast<std::int32_t>(position));
   file.WriteRecord(0, header);
 }
 

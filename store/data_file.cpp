@@ -24,9 +24,8 @@ bool LookUpRecordById(const std::string& file_name, std::size_t record_size,
                       std::int32_t id, std::string& record) {
   const RecordFile file(DataFilePath(file_name), record_size,
                         ZeroHeader(record_size));
-  // The header must be there (an empty file is an input/output error), but
-  // whatever it holds never matches.
-  file.ReadRequiredRecord(0);
+  // The header must be there (the scan checks), but whatever it holds never
+  // matches.
   bool found = false;
   ScanDataRecords(file, [&](std::size_t, const std::string& candidate) {
     found = GetInt32(candidate, 0) == id;
@@ -34,6 +33,21 @@ bool LookUpRecordById(const std::string& file_name, std::size_t record_size,
     return !found;
   });
   return found;
+}
+
+std::size_t AppendPosition(const RecordFile& file, std::int32_t count) {
+  const std::size_t records = file.RecordCount();
+  const std::size_t data_records = records == 0 ? 0 : records - 1;
+  const bool fits = count >= 0 &&
+                    static_cast<std::size_t>(count) <= data_records &&
+                    static_cast<std::size_t>(count) + 1 >= data_records;
+  if (!fits) {
+    ThrowDamagedHeader("appending to", file.Path(),
+                       "it counts " + std::to_string(count) +
+                           " records, the file holds " +
+                           std::to_string(data_records));
+  }
+  return static_cast<std::size_t>(count) + 1;
 }
 
 HeaderWriteLock::HeaderWriteLock(const std::string& path,

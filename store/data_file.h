@@ -52,11 +52,22 @@ class HeaderWriteLock {
 bool LookUpRecordById(const std::string& file_name, std::size_t record_size,
                       std::int32_t id, std::string& record);
 
+// The record number at which an append to `file` writes, for a header
+// record that counts `count` data records. The count must fit the file: it
+// counts the whole data records there, or all but the last one (an append
+// that wrote its record and failed before its header; that record is
+// written over). Any other count (negative, counting records that are not
+// there, or leaving readable records uncounted) throws EInOutError
+// (kDamagedHeader) naming the file: appending where it points would write
+// over records or grow the file by a gap.
+std::size_t AppendPosition(const RecordFile& file, std::int32_t count);
+
 // Reads data records 1, 2, ... up to the last whole record, calling
-// `visit(record_number, record_bytes)` until it returns false.
+// `visit(record_number, record_bytes)` until it returns false. A file
+// without its header record throws EInOutError (code 100) naming the file.
 template <typename Visit>
 void ScanDataRecords(const RecordFile& file, Visit visit) {
-  std::string record;
+  std::string record = file.ReadRequiredRecord(0);
   for (std::size_t number = 1; file.ReadRecord(number, record); ++number) {
     if (!visit(number, record)) return;
   }

@@ -1,5 +1,7 @@
 #include "store/message_store.h"
 
+#include <limits>
+#include <string>
 #include <utility>
 
 #include "store/data_file.h"
@@ -142,6 +144,17 @@ int NewMessageNumber() {
   RecordFile file = OpenMessagesFile(path);
   std::string header_bytes = file.ReadRequiredRecord(0);
   MessageIndexHeader header = HeaderFromBytes(header_bytes);
+  // A file the append would refuse is refused before a number is handed
+  // out for it.
+  (void)AppendPosition(file, header.RecordCount);
+  // Numbers only grow from 0; a negative or exhausted counter is damage,
+  // and wrapping it would hand out numbers already in the store.
+  if (header.HighestNumber < 0 ||
+      header.HighestNumber == std::numeric_limits<std::int32_t>::max()) {
+    ThrowDamagedHeader("numbering a message in", path,
+                       "highest message number " +
+                           std::to_string(header.HighestNumber));
+  }
   header.HighestNumber = NextNumber(header.HighestNumber);
   PutHeader(header_bytes, header);
   file.WriteRecord(0, header_bytes);
@@ -156,7 +169,10 @@ void AppendMessageRecord() {
   RecordFile file = OpenMessagesFile(path);
   std::string header_bytes = file.ReadRequiredRecord(0);
   MessageIndexHeader header = HeaderFromBytes(header_bytes);
-  const std::int32_t count = NextNumber(header.RecordCount);
+  // A header whose count does not fit the file is refused before anything
+  // is written.
+  const std::size_t position = AppendPosition(file, header.RecordCount);
+  const auto count = static_cast<std::int32_t>(position);
   header.RecordCount = count;
   if (message.MessageNumber != -1 &&
       message.MessageNumber > header.HighestNumber) {

@@ -80,6 +80,14 @@ void ThrowInOutError(int error_code, const std::string& action,
                                     " " + action + " " + path + ": " + reason);
 }
 
+void ThrowDamagedHeader(const std::string& action, const std::string& path,
+                        const std::string& detail) {
+  throw EInOutError(kDamagedHeader,
+                    "I/O error " + std::to_string(kDamagedHeader) + " " +
+                        action + " " + path + ": Damaged header record: " +
+                        detail);
+}
+
 EInOutError::EInOutError(int error_code, const std::string& what)
     : std::runtime_error(what), error_code_(error_code) {}
 

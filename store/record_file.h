@@ -25,11 +25,18 @@ class EInOutError : public std::runtime_error {
 };
 
 constexpr int kReadBeyondEndOfFile = 100;
+// A header record whose counters do not fit the file (see AppendPosition).
+constexpr int kDamagedHeader = 1000;
 
 // Raises EInOutError for the system error `error_code` while doing
 // `action` ("opening", "writing", ...) on `path`.
 [[noreturn]] void ThrowInOutError(int error_code, const std::string& action,
                                   const std::string& path);
+// Raises EInOutError (kDamagedHeader) for the header record of `path`
+// while doing `action`; `detail` says which counter does not fit.
+[[noreturn]] void ThrowDamagedHeader(const std::string& action,
+                                     const std::string& path,
+                                     const std::string& detail);
 
 class RecordFile {
  public:
@@ -42,6 +49,7 @@ class RecordFile {
   RecordFile(const RecordFile&) = delete;
   RecordFile& operator=(const RecordFile&) = delete;
 
+  const std::string& Path() const { return path_; }
   std::size_t RecordSize() const { return record_size_; }
   // Whole records in the file, the header record included; trailing bytes
   // that do not make a whole record do not count.

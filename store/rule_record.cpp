@@ -186,7 +186,6 @@ void BuildRuleList(int user_id) {
   RecordFile file = OpenRulesFile();
   CurrentRule().RuleId = -1;
   MutableRuleList().clear();
-  file.ReadRequiredRecord(0);
   std::vector<int> list;
   ScanDataRecords(file, [&](std::size_t number, const std::string& record) {
     if (GetInt32(record, RuleRecord::kUserIdOffset) == user_id &&
@@ -202,9 +201,10 @@ void LoadRule(int record_number) {
   RecordFile file = OpenRulesFile();
   CurrentRule().RuleId = -1;
   if (record_number < 0) {
-    throw EInOutError(kReadBeyondEndOfFile,
-                      "I/O error 100 reading rule record " +
-                          std::to_string(record_number));
+    ThrowInOutError(kReadBeyondEndOfFile,
+                    "reading rule record " + std::to_string(record_number) +
+                        " of",
+                    file.Path());
   }
   CurrentRule() = RuleRecord::FromBytes(
       file.ReadRequiredRecord(static_cast<std::size_t>(record_number)));
