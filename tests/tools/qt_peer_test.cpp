@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "tests/support/tool_run.h"
@@ -55,24 +56,56 @@ TEST_F(QtPeerTest, EveryCommandLineAnswersAsThePeer) {
   EXPECT_NE(help.output.find("\n  talker "), std::string::npos) << help.output;
 }
 
-TEST_F(QtPeerTest, AloneTheToolKeepsToItsOwnGroups) {
-  const fs::path directory =
-      fs::temp_directory_path() / ("qt_peer_" + std::to_string(getpid()));
-  fs::create_directories(directory);
-  const fs::path lone_tool = directory / "quillon-tool";
-  fs::copy_file(ToolPath(), lone_tool);
+class QtPeerCopyTest : public QtPeerTest {
+ protected:
+  void SetUp() override {
+    QtPeerTest::SetUp();
+    if (IsSkipped()) return;
+    directory_ = fs::temp_directory_path() / ("qt_peer_" + std::to_string(getpid()));
+    fs::create_directories(directory_);
+    fs::copy_file(ToolPath(), directory_ / "quillon-tool");
+  }
+  void TearDown() override {
+    if (!directory_.empty()) fs::remove_all(directory_);
+  }
 
-  const ToolRun help = RunShell(lone_tool.string() + " help");
-  const ToolRun print = RunShell(lone_tool.string() + " print x.eml", ToolStderr::kMerged);
-  const ToolRun mime = RunShell(lone_tool.string() + " mime", ToolStderr::kMerged);
-  fs::remove_all(directory);
+  ToolRun Run(const std::string& arguments) {
+    return RunShell((directory_ / "quillon-tool").string() + " " + arguments,
+                    ToolStderr::kMerged);
+  }
 
+  fs::path directory_;
+};
+
+TEST_F(QtPeerCopyTest, WithoutThePeerTheToolKeepsToItsOwnGroups) {
+  const ToolRun help = Run("help");
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_NE(help.output.find("\n  mime decode"), std::string::npos) << help.output;
   EXPECT_EQ(help.output.find("\n  print "), std::string::npos) << help.output;
+  const ToolRun print = Run("print x.eml");
   EXPECT_EQ(print.exit_code, 2);
   EXPECT_NE(print.output.find("unknown group \"print\""), std::string::npos)
       << print.output;
+  EXPECT_EQ(Run("mime").exit_code, 2);
+}
+
+TEST_F(QtPeerCopyTest, QtGroupsAndReceiveGoToThePeerWithTheirArguments) {
+  const fs::path peer = directory_ / "quillon-tool-qt";
+  {
+    std::ofstream script(peer);
+    script << "#!/bin/sh\necho \"$0 | $*\"\nexit 7\n";
+  }
+  fs::permissions(peer, fs::perms::owner_all);
+  for (const char* arguments :
+       {"", "help", "print x.eml --pdf 'a b.pdf'", "talker send hi",
+        "receive d 1 2 m.eml", "no-such-group"}) {
+    SCOPED_TRACE(arguments);
+    const ToolRun run = Run(arguments);
+    EXPECT_EQ(run.exit_code, 7);
+    EXPECT_EQ(run.output, peer.string() + " | " +
+                              RunShell(std::string("echo ") + arguments).output);
+  }
+  const ToolRun mime = Run("mime");
   EXPECT_EQ(mime.exit_code, 2);
   EXPECT_NE(mime.output.find("quillon-tool mime:"), std::string::npos) << mime.output;
 }
