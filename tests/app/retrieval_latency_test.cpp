@@ -82,6 +82,7 @@ struct RunRecord {
   Lines talker_commands;
   Lines stored;  // subject, message id and size of each stored message
   Lines saved_bytes;
+  Lines bodies;  // the body of each stored message, lines joined by CR LF
   Lines commands_sent;
   std::vector<int> exit_codes;
 };
@@ -101,6 +102,10 @@ class RetrievalLatencyTest : public RetrievalTest {
                                          TMemoryStream& contents) {
       saved_bytes_.push_back(contents.Data());
       save(sender, num, contents);
+    };
+    driver.ProcessReceivedMessage = [this] {
+      bodies_.push_back(JoinedBody());
+      RecordStep();
     };
     pop.OnTrace = [this](const std::string& line) {
       if (line.rfind("C: ", 0) == 0) commands_sent_.push_back(line);
@@ -127,10 +132,11 @@ class RetrievalLatencyTest : public RetrievalTest {
     stored.clear();
     exit_codes.clear();
     saved_bytes_.clear();
+    bodies_.clear();
     commands_sent_.clear();
     EXPECT_EQ(driver.RunRetrieval(), RetrievalEnd::kNormal);
     RunRecord record{view.status_texts, view.counter_texts, talker.commands,
-                     {}, saved_bytes_, commands_sent_, exit_codes};
+                     {}, saved_bytes_, bodies_, commands_sent_, exit_codes};
     for (const test::StepMessage& message : stored) {
       record.stored.push_back(message.subject + "|" + message.message_id + "|" +
                               std::to_string(message.size));
@@ -138,8 +144,15 @@ class RetrievalLatencyTest : public RetrievalTest {
     return record;
   }
 
+  std::string JoinedBody() const {
+    std::string text;
+    for (const std::string& line : message.Body()) text += line + "\r\n";
+    return text;
+  }
+
   std::unique_ptr<DovecotServer> dovecot_;
   Lines saved_bytes_;
+  Lines bodies_;
   Lines commands_sent_;
 };
 
@@ -147,11 +160,13 @@ class RetrievalLatencyTest : public RetrievalTest {
 // socket's reads, which the delay changes.
 TEST_F(RetrievalLatencyTest, PipelinedDeleteRunThroughTheDelayMatchesADirectRun) {
   Lines blocks;
+  Lines bodies;
   for (int n = 1; n <= 30; ++n) {
     const std::string mail = SizedMail(n);
     dovecot_->Deliver("joe", mail);
     dovecot_->Deliver("ann", mail);
     blocks.push_back(DataBlock(mail));
+    bodies.push_back(mail.substr(mail.find("\r\n\r\n") + 4));
   }
   const RunRecord direct = RecordedRun("ann", dovecot_->Pop3Address(), false, true);
   LatencyProxy proxy(dovecot_->Pop3Address(), kDelayMs);
@@ -160,6 +175,10 @@ TEST_F(RetrievalLatencyTest, PipelinedDeleteRunThroughTheDelayMatchesADirectRun)
 
   EXPECT_EQ(FirstDifference(direct.saved_bytes, blocks), 0u);
   EXPECT_EQ(FirstDifference(delayed.saved_bytes, blocks), 0u);
+  // The stored message is the text delivered, without the transparency
+  // dots of the transfer.
+  EXPECT_EQ(FirstDifference(direct.bodies, bodies), 0u);
+  EXPECT_EQ(FirstDifference(delayed.bodies, bodies), 0u);
   EXPECT_EQ(dovecot_->CountMessages("ann"), 0);
   EXPECT_EQ(dovecot_->CountMessages("joe"), 0);
   EXPECT_EQ(delayed.stored, direct.stored);
