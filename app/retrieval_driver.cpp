@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "mail/header_values.h"
+#include "net/dot_stuffing.h"
 #include "platform/data_dir.h"
 #include "platform/date_text.h"
 #include "platform/fault_injection.h"
@@ -506,9 +507,14 @@ void TRetrievalDriver::eMailUserMessageSave(int /*Num*/,
   view_.SetProgressValue(100);
   view_.RepaintProgress();
   ProcessMessages();
+  // The client hands on the data block as the server sent it: the message
+  // is the text without the closing "." line and the transparency dots.
+  TMemoryStream text;
+  const std::string unstuffed = UnstuffDataBlock(Contents.Data());
+  text.Write(unstuffed.data(), unstuffed.size());
+  text.SetPosition(0);
   MessageSource_.Clear();
-  Contents.SetPosition(0);
-  MessageSource_.LoadFromStream(Contents);
+  MessageSource_.LoadFromStream(text);
 }
 
 // --- IMAP4 -------------------------------------------------------------------

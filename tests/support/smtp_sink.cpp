@@ -42,14 +42,16 @@ bool SmtpSink::Available() {
   return std::system(check.c_str()) == 0;
 }
 
-SmtpSink::SmtpSink(std::optional<Tls> tls) {
+SmtpSink::SmtpSink(std::optional<Tls> tls, bool pipelining) {
   std::string pattern = (fs::temp_directory_path() / "quillon-smtp-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) {
     throw std::runtime_error("cannot make a directory for the SMTP sink");
   }
   directory_ = pattern;
   const std::string log = directory_ + "/sink.log";
-  std::vector<std::string> argv{kPython, ScriptPath(), directory_};
+  std::vector<std::string> argv{kPython, ScriptPath()};
+  if (pipelining) argv.push_back("--pipelining");
+  argv.push_back(directory_);
   if (tls) {
     argv.insert(argv.end(), {tls->mode, tls->certificate_file, tls->key_file});
   }

@@ -40,8 +40,9 @@ class SmtpSink {
   };
 
   // Starts the server and waits until it listens; throws std::runtime_error
-  // when it does not come up.
-  explicit SmtpSink(std::optional<Tls> tls = std::nullopt);
+  // when it does not come up. With `pipelining` its EHLO reply lists
+  // PIPELINING.
+  explicit SmtpSink(std::optional<Tls> tls = std::nullopt, bool pipelining = false);
   ~SmtpSink();
   SmtpSink(const SmtpSink&) = delete;
   SmtpSink& operator=(const SmtpSink&) = delete;

@@ -2,7 +2,10 @@
 """SMTP sink for tests: aiosmtpd on a free loopback port, every message
 stored in a directory.
 
-usage: smtp_sink.py DIRECTORY [MODE CERTFILE KEYFILE]
+usage: smtp_sink.py [--pipelining] DIRECTORY [MODE CERTFILE KEYFILE]
+
+--pipelining adds PIPELINING to the EHLO reply (aiosmtpd reads commands
+one after the other from its stream, so commands sent ahead are served).
 
 MODE: "starttls" offers STARTTLS, "require-starttls" also refuses mail
 before it, "tls" is TLS from the first byte (as on port 465), "tls-1.2" the
@@ -47,15 +50,21 @@ class StoringHandler:
         return "250 Message accepted for delivery"
 
 
+class PipeliningHandler(StoringHandler):
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        return responses[:-1] + ["250-PIPELINING", responses[-1]]
+
+
 def write_atomically(path, data):
     with open(path + ".part", "wb") as out:
         out.write(data)
     os.rename(path + ".part", path)
 
 
-async def main(directory, mode=None, certificate=None, key=None):
+async def main(directory, mode=None, certificate=None, key=None, pipelining=False):
     loop = asyncio.get_running_loop()
-    handler = StoringHandler(directory)
+    handler = (PipeliningHandler if pipelining else StoringHandler)(directory)
     context = None
     if mode is not None:
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
@@ -75,4 +84,8 @@ async def main(directory, mode=None, certificate=None, key=None):
 
 
 if __name__ == "__main__":
-    asyncio.run(main(*sys.argv[1:]))
+    arguments = sys.argv[1:]
+    pipelining = "--pipelining" in arguments
+    if pipelining:
+        arguments.remove("--pipelining")
+    asyncio.run(main(*arguments, pipelining=pipelining))
