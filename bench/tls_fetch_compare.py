@@ -131,20 +131,20 @@ def main():
             port, plain_port = dovecot.port, dovecot.plain_port
             if protocol == "pop3":
                 dovecot.tools = {
-                    "quillon-tool pop3 fetch-all, clear text": lambda work, out, delete:
+                    "quillon-tool pop3 fetch-all, clear text": lambda work, out, delete, _port=None:
                         pop3.quillon_command(args.tool, plain_port, out, delete),
-                    "quillon-tool pop3 fetch-all": lambda work, out, delete:
+                    "quillon-tool pop3 fetch-all": lambda work, out, delete, _port=None:
                         pop3.quillon_command(args.tool, port, out, delete) + tls,
-                    "mpop": lambda work, out, delete:
+                    "mpop": lambda work, out, delete, _port=None:
                         mpop_tls_command(work, port, out, delete, ca_file),
                 }
             else:
                 dovecot.tools = {
-                    "quillon-tool imap fetch-all, clear text": lambda work, out, delete:
+                    "quillon-tool imap fetch-all, clear text": lambda work, out, delete, _port=None:
                         imap.quillon_command(args.tool, plain_port, out, delete),
-                    "quillon-tool imap fetch-all": lambda work, out, delete:
+                    "quillon-tool imap fetch-all": lambda work, out, delete, _port=None:
                         imap.quillon_command(args.tool, port, out, delete) + tls,
-                    "mbsync": lambda work, out, delete:
+                    "mbsync": lambda work, out, delete, _port=None:
                         mbsync_tls_command(work, port, out, delete, ca_file),
                 }
             return dovecot
