@@ -140,6 +140,13 @@ int NetworkManagerDialer::GetProperty(const QString& path,
   return 0;
 }
 
+int NetworkManagerDialer::ReadEntry(const std::string& entry_name,
+                                    QString& profile,
+                                    QMap<QString, QVariantMap>& settings) {
+  const int result = FindProfile(entry_name, profile);
+  return result != 0 ? result : ReadSettings(profile, settings);
+}
+
 int NetworkManagerDialer::ReadSettings(const QString& profile,
                                        NmSettings& settings) {
   QDBusMessage reply;
@@ -269,11 +276,10 @@ bool NetworkManagerDialer::PasswordStored(const QString& profile,
 
 int NetworkManagerDialer::GetDialParams(DialParams& params) {
   QString profile;
-  int result = FindProfile(params.entry_name, profile);
-  if (result != 0) return result;
   NmSettings settings;
-  result = ReadSettings(profile, settings);
-  if (result != 0) return result;
+  if (const int result = ReadEntry(params.entry_name, profile, settings); result != 0) {
+    return result;
+  }
   const AuthKeys keys = AuthKeysOf(settings);
   if (keys.setting.isEmpty()) {
     // Nothing to give: the profile needs no credentials.
@@ -290,11 +296,10 @@ int NetworkManagerDialer::GetDialParams(DialParams& params) {
 int NetworkManagerDialer::SetDialParams(const DialParams& params,
                                         bool remove_password) {
   QString profile;
-  int result = FindProfile(params.entry_name, profile);
-  if (result != 0) return result;
   NmSettings settings;
-  result = ReadSettings(profile, settings);
-  if (result != 0) return result;
+  if (const int result = ReadEntry(params.entry_name, profile, settings); result != 0) {
+    return result;
+  }
   const AuthKeys keys = AuthKeysOf(settings);
   if (keys.setting.isEmpty()) return 0;
   QVariantMap& setting = settings[keys.setting];
@@ -313,23 +318,22 @@ int NetworkManagerDialer::SetDialParams(const DialParams& params,
                                  remove_password ? "UpdateUnsaved" : "Update");
   call << QVariant::fromValue(settings);
   QDBusMessage reply;
-  result = Call(call, reply);
+  const int result = Call(call, reply);
   return result == kNmUnknownError ? kNmCannotWrite : result;
 }
 
 int NetworkManagerDialer::Dial(const DialParams& params, DialNotify notify,
                                ConnectionHandle& handle) {
   QString profile;
-  int result = FindProfile(params.entry_name, profile);
-  if (result != 0) return result;
   NmSettings settings;
-  result = ReadSettings(profile, settings);
-  if (result != 0) return result;
+  if (const int result = ReadEntry(params.entry_name, profile, settings); result != 0) {
+    return result;
+  }
   QString active = ActiveConnectionOf(profile);
   // Activating a profile that is active already would take it down and up
   // again under whoever uses it; dialling it joins the activation instead.
   if (active.isEmpty()) {
-    result = Activate(profile, active);
+    const int result = Activate(profile, active);
     if (result != 0) return result;
   }
   handle = active.toStdString();

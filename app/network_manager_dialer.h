@@ -101,6 +101,9 @@ class NetworkManagerDialer final : public QObject, public ConnectionManager {
   // The profile's settings path for an entry name.
   int FindProfile(const std::string& entry_name, QString& path);
   int ReadSettings(const QString& profile, QMap<QString, QVariantMap>& settings);
+  // The profile named `entry_name` and its settings.
+  int ReadEntry(const std::string& entry_name, QString& profile,
+                QMap<QString, QVariantMap>& settings);
   bool PasswordStored(const QString& profile, const AuthKeys& keys);
   static AuthKeys AuthKeysOf(const QMap<QString, QVariantMap>& settings);
   // The active connection of `profile` that is activating or activated;

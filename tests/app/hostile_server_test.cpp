@@ -40,26 +40,8 @@ Pop3Dialogue Pop3UpToRetrieve(int count) {
 }
 
 Script ImapUpToFetch(int count) {
-  Script script;
-  script.Send("* OK [CAPABILITY IMAP4rev1] Fake ready.")
-      .Expect("A0 LOGIN joe pw")
-      .Send("A0 OK")
-      .Expect("A1 CAPABILITY")
-      .Send("* CAPABILITY IMAP4rev1")
-      .Send("A1 OK")
-      .Expect("A2 LSUB \"\" {1}")
-      .Send("+ go")
-      .Expect("%")
-      .Send("A2 OK")
-      .Expect("A3 LIST \"\" {1}")
-      .Send("+ go")
-      .Expect("%")
-      .Send("* LIST () \"/\" INBOX")
-      .Send("A3 OK")
-      .Expect("A4 SELECT INBOX")
-      .Send("* " + std::to_string(count) + " EXISTS")
-      .Send("A4 OK [READ-WRITE] selected")
-      .Expect("A5 FETCH 1:* (FLAGS INTERNALDATE RFC822 ENVELOPE)");
+  Script script = test::ImapSession(count);
+  script.Expect("A5 FETCH 1:* (FLAGS INTERNALDATE RFC822 ENVELOPE)");
   return script;
 }
 

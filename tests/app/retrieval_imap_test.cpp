@@ -17,34 +17,10 @@ using test::MailText;
 using test::MessageIdOf;
 using test::NumberedMail;
 using test::RetrievalTest;
+using test::ImapSession;
 using test::Script;
 
 using Lines = std::vector<std::string>;
-
-// Login, capabilities, mailbox lists and the selection of an INBOX that
-// holds `count` messages.
-Script ImapSession(int count) {
-  Script script;
-  script.Send("* OK [CAPABILITY IMAP4rev1] Fake ready.")
-      .Expect("A0 LOGIN joe pw")
-      .Send("A0 OK")
-      .Expect("A1 CAPABILITY")
-      .Send("* CAPABILITY IMAP4rev1")
-      .Send("A1 OK")
-      .Expect("A2 LSUB \"\" {1}")
-      .Send("+ go")
-      .Expect("%")
-      .Send("A2 OK")
-      .Expect("A3 LIST \"\" {1}")
-      .Send("+ go")
-      .Expect("%")
-      .Send("* LIST () \"/\" INBOX")
-      .Send("A3 OK")
-      .Expect("A4 SELECT INBOX")
-      .Send("* " + std::to_string(count) + " EXISTS")
-      .Send("A4 OK [READ-WRITE] selected");
-  return script;
-}
 
 Script& FetchAnswer(Script& script, const std::vector<std::string>& mails) {
   script.Expect("A5 FETCH 1:* (FLAGS INTERNALDATE RFC822 ENVELOPE)");

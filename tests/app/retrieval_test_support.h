@@ -70,6 +70,31 @@ struct StepMessage {
   int size = 0;            // the run's CurrentMessageSize
 };
 
+// Login, capabilities, mailbox lists and the selection of an INBOX that
+// holds `count` messages.
+inline Script ImapSession(int count) {
+  Script script;
+  script.Send("* OK [CAPABILITY IMAP4rev1] Fake ready.")
+      .Expect("A0 LOGIN joe pw")
+      .Send("A0 OK")
+      .Expect("A1 CAPABILITY")
+      .Send("* CAPABILITY IMAP4rev1")
+      .Send("A1 OK")
+      .Expect("A2 LSUB \"\" {1}")
+      .Send("+ go")
+      .Expect("%")
+      .Send("A2 OK")
+      .Expect("A3 LIST \"\" {1}")
+      .Send("+ go")
+      .Expect("%")
+      .Send("* LIST () \"/\" INBOX")
+      .Send("A3 OK")
+      .Expect("A4 SELECT INBOX")
+      .Send("* " + std::to_string(count) + " EXISTS")
+      .Send("A4 OK [READ-WRITE] selected");
+  return script;
+}
+
 // The date the recording step gives every stored message.
 inline double StoredDate() { return EncodeDate(2026, 12, 8) + 0.5; }
 
