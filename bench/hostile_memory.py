@@ -2,7 +2,9 @@
 """Peak memory and wall time of each hostile-server case: every test of
 HostileServerTest (tests/app/hostile_server_test.cpp) runs in a process of
 its own, and its peak resident set (wait4's ru_maxrss) is printed beside
-that of the same program running no test at all, as a Markdown table.
+that of the same program running no test at all, as a Markdown table. The
+cases that move gigabytes (DISABLED_ in the suite, which they would slow
+down) run here too.
 
 usage: bench/hostile_memory.py [--tests PATH]   (default build/bin/tests_app)
 """
@@ -15,7 +17,8 @@ import time
 
 def run_case(program, pattern):
     start = time.monotonic()
-    child = subprocess.Popen([program, "--gtest_filter=" + pattern],
+    child = subprocess.Popen([program, "--gtest_also_run_disabled_tests",
+                              "--gtest_filter=" + pattern],
                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     output = child.stdout.read().decode(errors="replace")
     _, status, usage = os.wait4(child.pid, 0)
@@ -31,6 +34,7 @@ def main():
     parser.add_argument("--tests", default=os.path.join(root, "build", "bin", "tests_app"))
     options = parser.parse_args()
     listing = subprocess.run([options.tests, "--gtest_list_tests",
+                              "--gtest_also_run_disabled_tests",
                               "--gtest_filter=HostileServerTest.*"],
                              capture_output=True, text=True, check=True).stdout
     cases = [line.strip() for line in listing.splitlines() if line.startswith("  ")]

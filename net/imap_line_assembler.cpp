@@ -179,6 +179,15 @@ void ImapLineAssembler::StartLiteral() {
                      " bytes; no message is that large");
   }
   const std::uint64_t needed = line_.size() + marker_value_;
+  // Each literal is bounded, and so is their sum: without it a response of
+  // endless literals would grow until the machine's memory ran out. The sum
+  // leaves a line's worth of room beside the largest literal for the small
+  // ones of an envelope.
+  const std::uint64_t max_literal_bytes = limits_.max_literal_length + limits_.max_line_length;
+  if (literal_bytes_ + marker_value_ > max_literal_bytes) {
+    throw EImapError("The server's response holds more than " +
+                     std::to_string(max_literal_bytes) + " bytes of literals");
+  }
   const std::uint64_t available = limits_.available_memory ? limits_.available_memory() : UINT64_MAX;
   if (needed > available) {
     throw EImapError("The server announced a literal of " + std::to_string(marker_value_) +

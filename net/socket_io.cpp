@@ -237,13 +237,14 @@ void TagSocket::ReceiveData(TStream& stream, std::int64_t expected_size) {
     if (!input_.Empty()) {
       const std::string_view chunk = input_.View().substr(0, kDataPiece);
       const std::size_t taken = detector.Feed(chunk);
+      // Refused before it is written, so the stream never holds more.
+      if (detector.TotalSize() - start_size > kMaxDataBlockBytes) {
+        SocketErrorClosing(kMsgDataTooLong);
+      }
       stream.Write(chunk.data(), taken);
       ConsumeInput(taken);
       if (!pace.Received(taken)) TimeOutError();
       clock_.Start();
-      if (detector.TotalSize() - start_size > kMaxDataBlockBytes) {
-        SocketErrorClosing(kMsgDataTooLong);
-      }
     } else if (receive_error_ != 0) {
       SocketError(receive_error_);
     } else if (input_ended_) {

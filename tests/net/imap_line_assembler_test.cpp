@@ -135,6 +135,28 @@ TEST(ImapLineAssembler, LiteralOverTheLimitIsRefusedBeforeAnyByteIsTaken) {
   }
 }
 
+TEST(ImapLineAssembler, LiteralsOfOneResponseAreBoundedTogether) {
+  // Each literal within its limit, their sum allowed a line's worth more.
+  ImapReadLimits limits;
+  limits.max_literal_length = 1000;
+  limits.max_line_length = 100;
+  const std::string within = "* 1 FETCH (A {1000}\r\n" + std::string(1000, 'a') +
+                             " B {100}\r\n" + std::string(100, 'b');
+  ImapLineAssembler assembler(limits);
+  std::vector<std::string> lines;
+  EXPECT_NO_THROW(lines = Assemble(assembler, within + ")\r\n", 7));
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].size(), within.size() + 1 - 2 * 2);
+
+  ImapLineAssembler endless(limits);
+  try {
+    Assemble(endless, within + " C {1}\r\nc)\r\n", 7);
+    FAIL() << "no error";
+  } catch (const EImapError& error) {
+    EXPECT_STREQ(error.what(), "The server's response holds more than 1100 bytes of literals");
+  }
+}
+
 TEST(ImapLineAssembler, DefaultLimitRefusesAGigabyteAndHugeNumbers) {
   ImapLineAssembler gigabyte;
   EXPECT_THROW(gigabyte.Feed("* 1 FETCH (RFC822 {1073741825}\r\n"), EImapError);

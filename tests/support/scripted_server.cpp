@@ -173,6 +173,10 @@ Script& Script::Accept() {
   steps_.push_back({ScriptStep::Kind::kAccept, {}});
   return *this;
 }
+Script& Script::Flood(std::string bytes, std::uint64_t times) {
+  steps_.push_back({ScriptStep::Kind::kFlood, std::move(bytes), {}, times});
+  return *this;
+}
 
 // One accepted connection: line reading and writing with a stop signal.
 class ScriptedServer::Session {
@@ -429,6 +433,12 @@ bool ScriptedServer::RunStep(std::unique_ptr<Session>& session, std::size_t inde
     case ScriptStep::Kind::kSilence:
       session->WaitForEnd();
       return true;
+    case ScriptStep::Kind::kFlood: {
+      std::uint64_t sent = 0;
+      while (sent < step.times && session->Write(step.text)) ++sent;
+      Record("S: <" + std::to_string(sent * step.text.size()) + " bytes of flood>");
+      return true;
+    }
     case ScriptStep::Kind::kAccept:
       session.reset();
       session = AcceptNext(why);

@@ -26,7 +26,8 @@
 // When the last step is done the server closes the connection (end a
 // script with H to keep it open). Lines that are empty or begin with "#"
 // are skipped. The same steps can be
-// built in code (Script), which suits long or binary replies.
+// built in code (Script), which suits long or binary replies; a flood
+// (Script::Flood) exists only there.
 //
 // A mismatch, a client that goes away early, or a step that waits longer
 // than the step limit (30 s) ends the script: the server closes the
@@ -34,6 +35,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -56,10 +58,12 @@ struct ScriptStep {
     kReset,         // Z
     kSilence,       // H
     kAccept,        // A
+    kFlood,         // (code only)
   };
   Kind kind;
   std::string text;
   std::chrono::milliseconds pause{0};
+  std::uint64_t times = 1;  // of a flood
 };
 
 class Script {
@@ -79,6 +83,9 @@ class Script {
   Script& Reset();
   Script& Silence();
   Script& Accept();
+  // `bytes` sent `times` over; a client that goes away ends the flood
+  // quietly, since refusing it is what the flood is for.
+  Script& Flood(std::string bytes, std::uint64_t times);
 
   const std::vector<ScriptStep>& Steps() const { return steps_; }
 
