@@ -189,6 +189,10 @@ TmsImapMessage& TImap4Client::ServerMessage(int number, TmsImapMessage*& message
 void TImap4Client::HandleFetch(const std::string& text) {
   const ImapFetchResponse response = ParseFetchResponse(text);
   const int number = response.number;
+  // Message numbers run up to the server's own count: a FETCH beyond it
+  // names no message, and modelling it would let a flood of them grow the
+  // mailbox (and the search through it) without end.
+  if (exists_count_ >= 0 && number > exists_count_) return;
   TmsImapMessage* message = nullptr;
   bool content_loaded = false;
   bool whole_message_loaded = false;

@@ -308,6 +308,19 @@ TEST_F(HostileServerTest, UntaggedFloodsEndTheRun) {
   EXPECT_TRUE(RunEndsWithAnError());
   EXPECT_TRUE(DeletedNothing());
 
+  // FETCH responses for messages beyond the server's own count: nothing to
+  // model, so the mailbox does not grow with them (it did, and each one
+  // searched all the others).
+  errors.clear();
+  std::string fetches;
+  for (int i = 2; i < 100002; ++i) fetches += "* " + std::to_string(i) + " FETCH (FLAGS ())\r\n";
+  Script beyond = ImapUpToFetch(1);
+  beyond.SendRaw(fetches).Silence();
+  StartImap(beyond);
+  EXPECT_TRUE(RunEndsWithAnError());
+  EXPECT_TRUE(DeletedNothing());
+  EXPECT_LE(imap.CurrentMailbox().Count(), 1);
+
   errors.clear();
   Script slow = ImapUpToFetch(1);
   for (int i = 0; i < 200; ++i) slow.Send("* OK still here").Pause(std::chrono::milliseconds(150));
